@@ -1,0 +1,49 @@
+// Form1, the setup window: the window the program starts with. It owns the
+// tray icon, decides at start whether to lock, keeps the list of removable
+// drives fresh and saves or removes the configuration.
+#pragma once
+#include <string>
+
+#include "app/window_win.h"
+
+namespace tolvane {
+
+class Form1 : public Window {
+ public:
+  static constexpr int kClientWidth = 340;
+  static constexpr int kClientHeight = 263;
+  static constexpr UINT_PTR kTimer1 = 1;
+  static constexpr UINT kTimer1Interval = 3000;
+
+  // Creates the window and runs Form_Load. False when the window can't be made.
+  bool Load();
+  // Shows the window in its normal state and brings it forward.
+  void ShowNormal();
+  // Unloads the form: the tray icon goes first, then the window.
+  void Unload();
+
+ protected:
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+
+ private:
+  void Form_Load();
+  void Form_Unload();
+  void Form_Resize(WPARAM state);
+  void Form_Paint();
+  void Form_MouseDown(LPARAM lp);
+  void Tray_Mouse(UINT mouse_msg);
+  void Timer1_Timer();
+  void List1_Click();
+  void Command1_Click();
+  void Command2_Click();
+  void ScanDrives();
+  int Message(const std::wstring& text, UINT icon);
+
+  HWND Label4_ = nullptr, List1_ = nullptr, Label1_ = nullptr, Text1_ = nullptr, Label2_ = nullptr,
+       Text2_ = nullptr, Label3_ = nullptr, Command1_ = nullptr, Command2_ = nullptr, CloseBox_ = nullptr;
+  std::wstring Text3_;  // Text3: the chosen drive ("E:"), empty until one is chosen
+  HBRUSH body_brush_ = nullptr;
+  HBRUSH band_brush_ = nullptr;
+};
+
+}  // namespace tolvane

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds, and starts Tolvane under Wine in a prefix of
+# its own (build/wine-run) with a simulated USB drive E: backed by the folder
+# build/run/usb-e. Uses $DISPLAY when there is one, otherwise starts Xvfb and
+# says how to look at it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+
+bash tools/setup.sh
+bash tools/build.sh
+
+export WINEPREFIX="$ROOT/build/wine-run" WINEDEBUG=-all LC_ALL=zh_CN.UTF-8 WINEARCH=win64
+mkdir -p build/run/usb-e
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "run: creating the Wine prefix (once)"
+  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+  for face in 宋体 SimSun 新宋体 NSimSun; do
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "WenQuanYi Zen Hei" /f >/dev/null 2>&1
+  done
+  for face in 黑体 SimHei 微软雅黑 "Microsoft YaHei"; do
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
+  done
+  # The drive type is read when wineserver starts, so set it before the run.
+  wine reg add 'HKLM\Software\Wine\Drives' /v e: /t REG_SZ /d floppy /f /reg:64 >/dev/null 2>&1
+  wineserver -w
+fi
+ln -sfn "$ROOT/build/run/usb-e" "$WINEPREFIX/dosdevices/e:"
+
+if [ -z "${DISPLAY:-}" ]; then
+  display=:77
+  while [ -e "/tmp/.X${display#:}-lock" ]; do display=":$(( ${display#:} + 1 ))"; done
+  Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
+  sleep 1
+  export DISPLAY=$display
+  echo "run: no display, started Xvfb on $DISPLAY; screenshot with: import -window root -display $DISPLAY shot.png"
+fi
+echo "run: starting Tolvane (settings file: $WINEPREFIX/drive_c/windows/vemro.qarn, drive E: = build/run/usb-e)"
+cd build/win64
+exec wine64 ./tolvane.exe
