@@ -30,6 +30,6 @@ wineserver -k 2>/dev/null || true
 
 echo "== end-to-end tests (Wine + Xvfb)"
 unset WINEPREFIX
-python3 -m pytest -q -p no:cacheprovider tests/e2e
+/usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e
 
 echo "test: all layers passed in $(( $(date +%s) - start )) s"
