@@ -38,4 +38,4 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 echo "run: starting Tolvane (settings file: $WINEPREFIX/drive_c/windows/vemro.qarn, drive E: = build/run/usb-e)"
 cd build/win64
-exec wine64 ./tolvane.exe
+exec wine ./tolvane.exe

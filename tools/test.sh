@@ -23,7 +23,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # Log to a file: services started by the first program of a Wine session keep
 # inherited pipes open long after the program ends.
-(cd build/win64 && wine64 ./win_tests.exe --gtest_brief=1 >"$ROOT/build/win_tests.log" 2>&1) && rc=0 || rc=$?
+(cd build/win64 && wine ./win_tests.exe --gtest_brief=1 >"$ROOT/build/win_tests.log" 2>&1) && rc=0 || rc=$?
 cat build/win_tests.log | tr -d '\r'
 wineserver -k 2>/dev/null || true
 [ "$rc" -eq 0 ] || { echo "Windows tests failed"; exit "$rc"; }

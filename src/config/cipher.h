@@ -12,6 +12,9 @@ namespace tolvane {
 // The fixed key text held by the setup and lock windows' hidden txtPassword.
 inline constexpr char kKeyText[] = "vemro";
 
+// Throws std::overflow_error where the platform raises its overflow error: a
+// term outside the signed 32-bit range, which only a double-byte character at
+// a high shift produces. The fixed key text cannot.
 std::int32_t KeyDigest(std::string_view text936);
 std::string EncipherPassword(std::string_view password936, std::string_view key936 = kKeyText);
 std::string DecipherPassword(std::string_view cipher936, std::string_view key936 = kKeyText);

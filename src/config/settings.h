@@ -1,6 +1,7 @@
 // The settings file ("windir" + "\vemro.qarn", section "Option") and the key
 // file on the drive ("E:" + "\tolvane.com").
 #pragma once
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -25,7 +26,13 @@ enum class WriteResult {
   IoError,          // the file could not be read back or replaced
 };
 
+// The value is cut at its first NUL and to at most 128 characters, as the
+// platform writer's fixed buffer cuts it. An unchanged value leaves the file
+// untouched; otherwise the whole file is rewritten through a temporary file.
 WriteResult WriteOption(std::wstring_view section, std::wstring_view key, std::wstring_view value);
+
+// At most 127 bytes of the stored value (no half character), blanks (code 32
+// only) trimmed from both ends; "" for a missing file, section or key.
 std::wstring ReadOption(std::wstring_view section, std::wstring_view key);
 
 }  // namespace tolvane

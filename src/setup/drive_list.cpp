@@ -19,12 +19,16 @@ std::wstring Grouped(std::uint64_t v, const std::wstring& sep) {
 // Two decimals, rounded half away from zero as the platform's number
 // formatting does, so 2^30 - 1 bytes reads 1,024.00 MB.
 std::wstring TwoDecimals(std::uint64_t n, std::uint64_t unit, const NumberFormat& nf) {
-  // Exact integer arithmetic: hundredths = round(n * 100 / unit).
-  const unsigned __int128 scaled = static_cast<unsigned __int128>(n) * 100u;
-  unsigned __int128 hundredths = scaled / unit;
-  if ((scaled % unit) * 2 >= unit) ++hundredths;
-  const auto whole = static_cast<std::uint64_t>(hundredths / 100u);
-  const auto frac = static_cast<unsigned>(hundredths % 100u);
+  // Exact integer arithmetic, hundredths = round(n * 100 / unit), done on the
+  // remainder so nothing overflows 64 bits (the release build is 32-bit).
+  std::uint64_t whole = n / unit;
+  const std::uint64_t rem100 = (n % unit) * 100;  // below 2^37
+  std::uint64_t frac = rem100 / unit;
+  if ((rem100 % unit) * 2 >= unit) ++frac;
+  if (frac == 100) {
+    ++whole;
+    frac = 0;
+  }
   std::wstring out = Grouped(whole, nf.thousand) + nf.decimal;
   out += static_cast<wchar_t>(L'0' + frac / 10);
   out += static_cast<wchar_t>(L'0' + frac % 10);

@@ -1,0 +1,84 @@
+#include "config/settings.h"
+
+#include <algorithm>
+
+#include "config/codepage.h"
+#include "config/fileio.h"
+#include "config/ini.h"
+
+namespace tolvane {
+
+// An opaque tag with no meaning of its own. Its 23 Chinese characters are all
+// in GB2312 and none has a trail byte in the ASCII range, so the tag reads back
+// unchanged through any 936 reader; it starts with neither a blank nor a quote,
+// which the profile reader would strip.
+const wchar_t CipherPrefix[] = L"QRN7-霁岚0E4C-砚舟栖云9A2F-松壑1B76-墨汀霜桥D85E-檀溪3C0F-鹤渚烟萝7E41-苔径B296-雁汀芷F3";
+static_assert(sizeof CipherPrefix / sizeof CipherPrefix[0] == kCipherPrefixChars + 1);
+
+namespace {
+
+// The settings file is a few hundred bytes. Anything far larger is not ours:
+// read only its start, and refuse to rewrite it from a partial read.
+constexpr std::size_t kMaxSettingsBytes = 1024 * 1024;
+
+// The platform reader's buffer: at most 127 bytes of value and a NUL.
+constexpr std::size_t kReadBufferBytes = 128;
+
+// The writer hands the platform a 128-character buffer holding the value, a
+// NUL and padding; a value of 128 characters or more fills it without a NUL.
+constexpr std::size_t kWriteBufferChars = 128;
+
+std::wstring TrimBlanks(std::wstring_view s) {
+  const std::size_t first = s.find_first_not_of(L' ');
+  if (first == std::wstring_view::npos) return {};
+  const std::size_t last = s.find_last_not_of(L' ');
+  return std::wstring(s.substr(first, last - first + 1));
+}
+
+}  // namespace
+
+std::wstring SettingsFilePath() { return GetEnv(L"windir") + L"\\vemro.qarn"; }
+
+std::wstring KeyFilePath(std::wstring_view drive) { return std::wstring(drive) + L"\\tolvane.com"; }
+
+bool SettingsFileExists() { return IsOrdinaryFile(SettingsFilePath()); }
+
+std::wstring ReadOption(std::wstring_view section, std::wstring_view key) {
+  std::string section936;
+  std::string key936;
+  // A name without a 936 form cannot be in a 936 file.
+  if (!ToCp936(section, section936) || !ToCp936(key, key936)) return {};
+
+  std::string bytes;
+  if (!ReadFileBytes(SettingsFilePath(), bytes, kMaxSettingsBytes)) return {};
+  std::wstring value = FromCp936(IniText(std::move(bytes)).Get(section936, key936, kReadBufferBytes));
+  value.resize(std::min(value.size(), value.find(L'\0')));
+  return TrimBlanks(value);
+}
+
+WriteResult WriteOption(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
+  value = value.substr(0, std::min(value.find(L'\0'), kWriteBufferChars));
+
+  std::string section936;
+  std::string key936;
+  std::string value936;
+  if (!ToCp936(section, section936) || !ToCp936(key, key936) || !ToCp936(value, value936)) {
+    return WriteResult::Unrepresentable;
+  }
+
+  const std::wstring path = SettingsFilePath();
+  std::string before;
+  const bool existed = ReadFileBytes(path, before, kMaxSettingsBytes + 1);
+  // A file that is there but cannot be read must not be replaced by one that
+  // holds only the new key.
+  if (!existed && PathExists(path)) return WriteResult::IoError;
+  if (before.size() > kMaxSettingsBytes) return WriteResult::IoError;
+
+  IniText ini(before);
+  ini.Set(section936, key936, value936);
+  std::string after = ini.Serialize();
+  if (existed && after == before) return WriteResult::Ok;  // the platform leaves an unchanged file alone
+  return ReplaceFileAtomically(path, after) ? WriteResult::Ok : WriteResult::IoError;
+}
+
+}  // namespace tolvane
