@@ -20,6 +20,9 @@ export WINEPREFIX="$ROOT/build/wine-unit"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
   wineserver -w
+  # Windows are drawn into memory bitmaps: no X display is needed.
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
+  wineserver -w
 fi
 # Log to a file: services started by the first program of a Wine session keep
 # inherited pipes open long after the program ends.

@@ -10,6 +10,7 @@
 #include "config/fileio.h"
 #include "setup/drive_list.h"
 #include "setup/save_config.h"
+#include "skin/mskinbutton_win.h"
 #include "setup/drives_win.h"
 #include "tray/tuopan_win.h"
 
@@ -126,6 +127,10 @@ void Form1::Form_Load() {
   // The password boxes show "*" for every character.
   SendMessageW(Text1_, EM_SETPASSWORDCHAR, L'*', 0);
   SendMessageW(Text2_, EM_SETPASSWORDCHAR, L'*', 0);
+
+  // The skin engine draws the push buttons of this window and of the message
+  // boxes it opens; it needs the controls to exist.
+  skin::SkinWindow(hwnd_);
 
   SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr);
 
