@@ -31,5 +31,42 @@
 #define IDC_FORM2_TEXT9 2009    // unlock box
 #define IDC_FORM2_TEXT10 2020   // setup box
 
+// Pictures of the frameless windows (resources/*.bmp).
+#define IDB_FRAME 101          // frame.bmp, 340 x 300, 32-bit
+#define IDB_CLOSE_NORMAL 102   // close box pictures, 24 x 20
+#define IDB_CLOSE_HOVER 103
+#define IDB_CLOSE_PRESSED 104
+#define IDB_TITLE_ICON 105     // 18 x 18, Form1's title
+
+// Form5: appearance editor.
+#define IDC_FORM5_LABEL4 5004   // title
+#define IDC_FORM5_LABEL1 5001   // caption preview
+#define IDC_FORM5_LABEL2 5002
+#define IDC_FORM5_LABEL3 5003
+#define IDC_FORM5_TEXT1 5011    // caption text ("label")
+#define IDC_FORM5_COMMAND1 5021 // font chooser
+#define IDC_FORM5_TEXT2 5012    // picture path ("photo")
+#define IDC_FORM5_COMMAND2 5022 // file chooser
+#define IDC_FORM5_COMMAND3 5023 // save
+#define IDC_FORM5_COMMAND4 5024 // defaults
+#define IDC_FORM5_TEXT3_0 5030  // hidden font texts 5030..5036, in key order
+#define IDC_FORM5_CLOSE 5040    // close box
+
+// Form3: tray menu items, in display order.
+#define IDM_PASSWORD 3001    // 密码设置
+#define IDM_MSHOW 3002       // 界面设置
+#define IDM_HELP 3003        // 帮助文档
+#define IDM_SETTING 3004     // 赞助我们
+#define IDM_ABOUT 3005       // 关于Tolvane
+#define IDM_MEXIT 3006       // 退出程序
+
+// abot: about box.
+#define IDC_ABOUT_LABEL1 6001   // product and version
+#define IDC_ABOUT_FRAME 6002
+#define IDC_ABOUT_LABEL5 6005   // author
+#define IDC_ABOUT_LABEL6 6006   // contact
+#define IDC_ABOUT_LABEL4 6004   // web site, a link
+#define IDC_ABOUT_LABEL2 6007   // copyright
+
 // Tray icon callback.
 #define TOLVANE_WM_TRAY (0x8000 + 1)  // WM_APP + 1

@@ -20,7 +20,9 @@ export WINEPREFIX="$ROOT/build/wine-unit"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
   wineserver -w
-  # Windows are drawn into memory bitmaps: no X display is needed.
+fi
+# These tests draw into memory bitmaps and need no X display.
+if ! grep -q '"Graphics"="null"' "$WINEPREFIX/user.reg" 2>/dev/null; then
   wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
   wineserver -w
 fi

@@ -7,10 +7,22 @@
 namespace tolvane {
 
 class Form1;
+class Form2;
+class Form3;
+class Form5;
+class About;
 
 struct App {
   Form1* form1 = nullptr;
+  Form2* form2 = nullptr;  // the lock window while it exists
+  Form3* form3 = nullptr;  // owner of the tray menu; hidden, loaded with the first popup
+  Form5* form5 = nullptr;  // the appearance editor, once it has been asked for
+  About* about = nullptr;  // the about box, once it has been asked for
   int live_forms = 0;
+
+  // True from the moment the lock window's guards are in force until it is
+  // gone. While it holds, nothing may bring another window of the program up.
+  bool LockActive() const;  // form2_win.cpp
 
   void FormLoaded() { ++live_forms; }
   void FormUnloaded() {

@@ -9,6 +9,7 @@
 #include "resource.h"
 #include "config/fileio.h"
 #include "setup/drive_list.h"
+#include "lock/form2_win.h"
 #include "setup/save_config.h"
 #include "skin/mskinbutton_win.h"
 #include "setup/drives_win.h"
@@ -138,6 +139,10 @@ void Form1::Form_Load() {
   if (SettingsFileExists() && HoldsConfiguration(ReadOption(kSettingsSection, L"name"))) {
     // Configured: the lock window takes over and this window stays hidden.
     ShowWindow(hwnd_, SW_HIDE);
+    // Should the lock window fail to come up (desktop heap exhausted), the
+    // setup window must not appear in its place: that would hand out the
+    // configuration without a password. Timer1 tries again.
+    lock_pending_ = !ShowLockWindow();
   } else {
     ShowTrayBalloon(hwnd_, L"你还没有配置Tolvane哦！",
                     std::wstring(L"欢迎使用 ") + kSiteName + L" " + kProductName, NIIF_INFO);
@@ -158,6 +163,7 @@ void Form1::ScanDrives() {
 }
 
 void Form1::Timer1_Timer() {
+  if (lock_pending_) lock_pending_ = !ShowLockWindow();
   const bool list_empty = SendMessageW(List1_, LB_GETCOUNT, 0, 0) <= 0;
   const std::wstring status = RefreshedStatusLine(GetText(Label3_), list_empty, Text3_);
   if (status != GetText(Label3_)) SetWindowTextW(Label3_, status.c_str());
@@ -248,6 +254,9 @@ void Form1::Form_Resize(WPARAM state) {
 }
 
 void Form1::Tray_Mouse(UINT mouse_msg) {
+  // While the screen is locked the icon leads nowhere: both the window and the
+  // menu would be ways past the lock without a password.
+  if (lock_pending_ || TheApp().LockActive()) return;
   switch (mouse_msg) {
     case WM_LBUTTONDOWN:
       ShowNormal();

@@ -41,6 +41,7 @@ class Form1 : public Window {
 
   HWND Label4_ = nullptr, List1_ = nullptr, Label1_ = nullptr, Text1_ = nullptr, Label2_ = nullptr,
        Text2_ = nullptr, Label3_ = nullptr, Command1_ = nullptr, Command2_ = nullptr, CloseBox_ = nullptr;
+  bool lock_pending_ = false;  // configured, but the lock window isn't up yet
   std::wstring Text3_;  // Text3: the chosen drive ("E:"), empty until one is chosen
   HBRUSH body_brush_ = nullptr;
   HBRUSH band_brush_ = nullptr;

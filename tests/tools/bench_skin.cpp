@@ -4,10 +4,10 @@
 //
 // The helper programs do not link the program's library, so the engine's
 // sources are compiled in here.
-#include "../../src/skin/face_template.cpp"
-#include "../../src/skin/fade.cpp"
-#include "../../src/skin/mskinbutton_win.cpp"
-#include "../../src/skin/skin_classes.cpp"
+#include "skin/face_template.h"
+#include "skin/fade.h"
+#include "skin/mskinbutton_win.h"
+#include "skin/skin_classes.h"
 #include "../win/gdi_count.h"
 
 #include <cstdio>

@@ -1,0 +1,298 @@
+#include "appearance/chrome_win.h"
+
+#include <commctrl.h>
+
+#include "resource.h"
+
+namespace tolvane {
+namespace {
+
+constexpr wchar_t kCloseBoxClass[] = L"TolvaneCloseBox";
+constexpr UINT_PTR kMoverSubclassId = 0x4D4F5645;  // 'MOVE'
+
+// Colours of the frame, for painting without the bitmap (a test binary
+// carries no resources).
+constexpr COLORREF kBandColour = RGB(23, 63, 116);
+constexpr COLORREF kBodyColour = RGB(255, 255, 255);
+
+// The pictures are shared by every window that has the chrome and live as
+// long as the program: two windows at most, a few small bitmaps.
+struct Pictures {
+  HBITMAP frame = nullptr;
+  HBITMAP close[3] = {};  // normal, hover, pressed
+  HBITMAP title_icon = nullptr;
+  HBRUSH frame_brush = nullptr;
+};
+
+HBITMAP LoadPicture(int id) {
+  return static_cast<HBITMAP>(
+      LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+}
+
+const Pictures& ThePictures() {
+  static const Pictures pictures = [] {
+    Pictures p;
+    p.frame = LoadPicture(IDB_FRAME);
+    p.close[0] = LoadPicture(IDB_CLOSE_NORMAL);
+    p.close[1] = LoadPicture(IDB_CLOSE_HOVER);
+    p.close[2] = LoadPicture(IDB_CLOSE_PRESSED);
+    p.title_icon = LoadPicture(IDB_TITLE_ICON);
+    p.frame_brush = p.frame ? CreatePatternBrush(p.frame) : nullptr;
+    return p;
+  }();
+  return pictures;
+}
+
+void DrawBitmap(HDC dc, HBITMAP bitmap, int x, int y, int width, int height) {
+  HDC mem = CreateCompatibleDC(dc);
+  if (!mem) return;
+  HGDIOBJ old = SelectObject(mem, bitmap);
+  BitBlt(dc, x, y, width, height, mem, 0, 0, SRCCOPY);
+  SelectObject(mem, old);
+  DeleteDC(mem);
+}
+
+void FillColour(HDC dc, const RECT& rc, COLORREF colour) {
+  SetBkColor(dc, colour);
+  ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rc, nullptr, 0, nullptr);
+}
+
+bool RegisterCloseBoxClass(WNDPROC proc) {
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof(wc);
+  if (GetClassInfoExW(GetModuleHandleW(nullptr), kCloseBoxClass, &wc)) return true;
+  wc.cbSize = sizeof(wc);
+  // No CS_DBLCLKS: a quick second press must show the pressed picture again,
+  // as every press does.
+  wc.style = 0;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.lpszClassName = kCloseBoxClass;
+  return RegisterClassExW(&wc) != 0;
+}
+
+constexpr WPARAM kAnyButton = MK_LBUTTON | MK_RBUTTON | MK_MBUTTON;
+
+}  // namespace
+
+HWND Chrome::Attach(HWND form, int close_id, bool title_icon) {
+  form_ = form;
+  close_id_ = close_id;
+  title_icon_ = title_icon;
+  state_ = CloseState::Normal;
+  left_down_ = false;
+  last_move_ = {-32768, -32768};
+  close_box_ = nullptr;
+  if (!RegisterCloseBoxClass(CloseBoxProc)) return nullptr;
+  close_box_ = CreateWindowExW(0, kCloseBoxClass, L"", WS_CHILD | WS_VISIBLE, kCloseX, kCloseY, kCloseWidth,
+                               kCloseHeight, form, reinterpret_cast<HMENU>(static_cast<INT_PTR>(close_id)),
+                               GetModuleHandleW(nullptr), this);
+  return close_box_;
+}
+
+bool Chrome::HandleFormMessage(UINT msg, WPARAM, LPARAM, LRESULT* result) {
+  *result = 0;
+  switch (msg) {
+    case WM_ERASEBKGND:
+      *result = 1;  // WM_PAINT covers every pixel
+      return true;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(form_, &ps);
+      Paint(dc);
+      EndPaint(form_, &ps);
+      return true;
+    }
+    case WM_MOUSEMOVE:
+      Background_MouseMove();
+      return true;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+      Background_MouseDown(WM_LBUTTONDOWN);
+      return true;
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONDBLCLK:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONDBLCLK:
+      Background_MouseDown(msg);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void Chrome::MovesWindow(HWND control) {
+  SetWindowSubclass(control, MoverProc, kMoverSubclassId, reinterpret_cast<DWORD_PTR>(this));
+}
+
+void Chrome::Paint(HDC dc) const {
+  const Pictures& p = ThePictures();
+  if (p.frame) {
+    DrawBitmap(dc, p.frame, 0, 0, kClientWidth, kClientHeight);
+  } else {
+    FillColour(dc, RECT{0, 0, kClientWidth, 32}, kBandColour);
+    FillColour(dc, RECT{0, 32, kClientWidth, kClientHeight}, kBodyColour);
+  }
+  if (title_icon_ && p.title_icon) {
+    DrawBitmap(dc, p.title_icon, kTitleIconX, kTitleIconY, kTitleIconSize, kTitleIconSize);
+  }
+}
+
+void Chrome::Background_MouseDown(UINT button_msg) {
+  if (button_msg != WM_LBUTTONDOWN || !form_) return;
+  // The system's own move loop, as if the caption had been pressed. It is
+  // given the cursor's position: some window managers start the drag from
+  // the point in lParam, and (0, 0) would make the window jump to the cursor.
+  POINT pt = {};
+  GetCursorPos(&pt);
+  ReleaseCapture();
+  SendMessageW(form_, WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(pt.x, pt.y));
+}
+
+void Chrome::refreshSkin() { SetCloseState(CloseState::Normal); }
+
+HBRUSH Chrome::TransparentBrush(HDC dc, HWND control) const {
+  SetBkMode(dc, TRANSPARENT);
+  const Pictures& p = ThePictures();
+  if (!p.frame_brush) return static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  POINT origin = {0, 0};
+  MapWindowPoints(control, form_, &origin, 1);
+  SetBrushOrgEx(dc, -origin.x, -origin.y, nullptr);
+  return p.frame_brush;
+}
+
+HFONT Chrome::TitleFont() {
+  static HFONT font = [] {
+    HDC screen = GetDC(nullptr);
+    const int height = -MulDiv(975, GetDeviceCaps(screen, LOGPIXELSY), 7200);
+    ReleaseDC(nullptr, screen);
+    return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"宋体");
+  }();
+  return font;
+}
+
+void Chrome::SetCloseState(CloseState state) {
+  if (state == state_) return;
+  state_ = state;
+  if (close_box_) {
+    InvalidateRect(close_box_, nullptr, FALSE);
+    UpdateWindow(close_box_);
+  }
+}
+
+void Chrome::PaintCloseBox(HDC dc) const {
+  const Pictures& p = ThePictures();
+  HBITMAP picture = p.close[static_cast<int>(state_)];
+  if (picture) {
+    DrawBitmap(dc, picture, 0, 0, kCloseWidth, kCloseHeight);
+    return;
+  }
+  RECT rc = {0, 0, kCloseWidth, kCloseHeight};
+  FillColour(dc, rc, state_ == CloseState::Normal ? kBandColour : RGB(200, 30, 40));
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, RGB(255, 255, 255));
+  DrawTextW(dc, L"×", 1, &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+}
+
+LRESULT CALLBACK Chrome::CloseBoxProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  Chrome* self = nullptr;
+  if (msg == WM_NCCREATE) {
+    self = static_cast<Chrome*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+    self->close_box_ = hwnd;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  } else {
+    self = reinterpret_cast<Chrome*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  }
+  if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
+  if (msg == WM_NCDESTROY) {
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    if (self->close_box_ == hwnd) self->close_box_ = nullptr;
+    return DefWindowProcW(hwnd, msg, wp, lp);
+  }
+  return self->Close1_Message(hwnd, msg, wp, lp);
+}
+
+LRESULT Chrome::Close1_Message(HWND box, UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(box, &ps);
+      PaintCloseBox(dc);
+      EndPaint(box, &ps);
+      return 0;
+    }
+    case WM_MOUSEMOVE: {
+      const POINTS pos = MAKEPOINTS(lp);
+      // The system repeats the last position as a move when it re-evaluates
+      // the cursor; only a real movement may take the pressed picture away.
+      if (state_ == CloseState::Pressed && pos.x == last_move_.x && pos.y == last_move_.y) return 0;
+      last_move_ = pos;
+      POINT pt = {pos.x, pos.y};
+      RECT rc;
+      GetClientRect(box, &rc);
+      if (PtInRect(&rc, pt)) {
+        SetCloseState(CloseState::Hover);
+      } else {
+        // Only while a button holds the capture: the move is really over
+        // whatever lies under the cursor, and only the background resets.
+        ClientToScreen(box, &pt);
+        if (WindowFromPoint(pt) == form_) refreshSkin();
+      }
+      return 0;
+    }
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+      last_move_ = MAKEPOINTS(lp);
+      if (msg == WM_LBUTTONDOWN) left_down_ = true;
+      SetCloseState(CloseState::Pressed);
+      // Held so that the release is seen wherever it happens: a click needs
+      // press and release on the box.
+      SetCapture(box);
+      return 0;
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONUP: {
+      POINT pt = {MAKEPOINTS(lp).x, MAKEPOINTS(lp).y};
+      RECT rc;
+      GetClientRect(box, &rc);
+      const bool click = msg == WM_LBUTTONUP && left_down_ && PtInRect(&rc, pt);
+      if (msg == WM_LBUTTONUP) left_down_ = false;
+      if ((wp & kAnyButton) == 0 && GetCapture() == box) ReleaseCapture();
+      // Last: the form unloads itself here, and this box with it.
+      if (click) SendMessageW(form_, WM_COMMAND, MAKEWPARAM(close_id_, BN_CLICKED), reinterpret_cast<LPARAM>(box));
+      return 0;
+    }
+    case WM_CAPTURECHANGED:
+      left_down_ = false;
+      return 0;
+    default:
+      return DefWindowProcW(box, msg, wp, lp);
+  }
+}
+
+LRESULT CALLBACK Chrome::MoverProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR ref) {
+  Chrome* self = reinterpret_cast<Chrome*>(ref);
+  switch (msg) {
+    case WM_NCHITTEST:
+      // A plain label lets the mouse through to the form, which would then
+      // also see moves over it; this one takes the mouse itself.
+      return HTCLIENT;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+      self->Background_MouseDown(WM_LBUTTONDOWN);
+      return 0;
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(hwnd, MoverProc, kMoverSubclassId);
+      break;
+    default:
+      break;
+  }
+  return DefSubclassProc(hwnd, msg, wp, lp);
+}
+
+}  // namespace tolvane

@@ -1,0 +1,560 @@
+#include "lock/form2_win.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cwchar>
+
+#include "app/app_win.h"
+#include "appearance/form5_win.h"
+#include "config/cipher.h"
+#include "config/codepage.h"
+#include "config/fileio.h"
+#include "config/settings.h"
+#include "lock/key_files_win.h"
+#include "lock/picture_win.h"
+#include "resource.h"
+#include "setup/drives_win.h"
+#include "setup/form1_win.h"
+#include "skin/mskinbutton_win.h"
+#include "tray/form3_win.h"
+#include "tray/tuopan_win.h"
+
+namespace tolvane {
+namespace {
+
+// Posted by the setup box: the lock window must not destroy itself inside
+// the edit control's own change notification.
+constexpr UINT kWmEnterSetup = WM_APP + 20;
+
+// Behind the caption when there is no picture, or none that can be read.
+constexpr COLORREF kDarkBackground = RGB(0x10, 0x14, 0x1C);
+
+constexpr wchar_t kDesignCaption[] = L"挂机中，请勿操作！";
+constexpr wchar_t kDesignLine[] = L"你插入的可移动磁盘 F:密码验证失败哦！";
+constexpr wchar_t kSetupBalloonText[] = L"在这里使用右键可以进入界面设置哦！";
+constexpr wchar_t kSetupBalloonTitle[] = L"温馨提示：";
+constexpr wchar_t kSongTi[] = L"宋体";
+
+// The password boxes: 840, 480, 2175 x 270 twips at 15 twips per pixel.
+constexpr int kBoxLeft = 56, kBoxTop = 32, kBoxWidth = 145, kBoxHeight = 18;
+
+HBRUSH DarkBrush() {
+  static HBRUSH brush = CreateSolidBrush(kDarkBackground);
+  return brush;
+}
+
+HFONT MakeFont(const std::wstring& face, double points, bool bold, bool italic, bool underline, bool strike,
+               BYTE charset) {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+  if (screen) ReleaseDC(nullptr, screen);
+  LOGFONTW lf = {};
+  lf.lfHeight = -static_cast<LONG>(std::lround(points * dpi / 72.0));
+  lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+  lf.lfItalic = italic;
+  lf.lfUnderline = underline;
+  lf.lfStrikeOut = strike;
+  lf.lfCharSet = charset;
+  lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
+  lf.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+  lf.lfQuality = DEFAULT_QUALITY;
+  lf.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
+  wcsncpy(lf.lfFaceName, face.c_str(), LF_FACESIZE - 1);
+  return CreateFontIndirectW(&lf);
+}
+
+int LineHeight(HWND hwnd, HFONT font) {
+  HDC dc = GetDC(hwnd);
+  HGDIOBJ old = SelectObject(dc, font);
+  TEXTMETRICW tm = {};
+  GetTextMetricsW(dc, &tm);
+  SelectObject(dc, old);
+  ReleaseDC(hwnd, dc);
+  return std::max(1, static_cast<int>(tm.tmHeight + tm.tmExternalLeading) + 2);
+}
+
+BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM lp) {
+  MONITORINFO mi = {};
+  mi.cbSize = sizeof(mi);
+  if (GetMonitorInfoW(monitor, &mi)) {
+    const RECT& r = mi.rcMonitor;
+    reinterpret_cast<std::vector<Monitor>*>(lp)->push_back(
+        {Rect{r.left, r.top, r.right, r.bottom}, (mi.dwFlags & MONITORINFOF_PRIMARY) != 0});
+  }
+  return TRUE;
+}
+
+ScreenCover CurrentScreens() {
+  std::vector<Monitor> monitors;
+  EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&monitors));
+  const Rect primary{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  return CoverMonitors(monitors, primary);
+}
+
+LRESULT CALLBACK CoverProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_CLOSE:
+      return 0;  // a cover goes only with the lock window
+    case WM_SYSCOMMAND:
+      if ((wp & 0xFFF0) == SC_CLOSE || (wp & 0xFFF0) == SC_MINIMIZE) return 0;
+      break;
+    case WM_MOUSEACTIVATE:
+      return MA_NOACTIVATE;  // the keyboard stays with the lock window
+    default:
+      break;
+  }
+  return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+bool RegisterCoverClass() {
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof(wc);
+  if (GetClassInfoExW(GetModuleHandleW(nullptr), TOLVANE_COVER_CLASS, &wc)) return true;
+  wc.cbSize = sizeof(wc);
+  wc.lpfnWndProc = CoverProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = DarkBrush();
+  wc.lpszClassName = TOLVANE_COVER_CLASS;
+  return RegisterClassExW(&wc) != 0;
+}
+
+// The appearance window and the tray menu's form, each only if it is open.
+void CloseOtherForms() {
+  if (Form5* form5 = TheApp().form5) form5->Unload();
+  UnloadForm3();
+}
+
+// After the setup password: the setup window comes up with its hint. Runs
+// once the lock window is gone, so it touches nothing of it.
+void ShowSetupAfterLock() {
+  Form1* form1 = TheApp().form1;
+  if (!form1 || !form1->hwnd()) return;
+  form1->ShowNormal();
+  ShowTrayBalloon(form1->hwnd(), kSetupBalloonText, kSetupBalloonTitle, NIIF_INFO);
+}
+
+}  // namespace
+
+bool App::LockActive() const { return form2 != nullptr && form2->lock_up(); }
+
+bool ShowLockWindow() {
+  App& app = TheApp();
+  if (app.form2) return true;
+  auto* form = new Form2;
+  app.form2 = form;
+  if (!form->Load()) {
+    app.form2 = nullptr;
+    delete form;
+    return false;
+  }
+  return true;
+}
+
+bool Form2::Load() {
+  if (!RegisterFormClass(TOLVANE_FORM2_CLASS, nullptr)) return false;
+  RegisterCoverClass();  // without it the other monitors stay bare, the lock itself still stands
+  const Rect screen = CurrentScreens().lock;
+  // Topmost and without a taskbar button from the start; shown only once the
+  // guards are in place.
+  if (!CreateFormWindow(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, TOLVANE_FORM2_CLASS, L"", WS_POPUP | WS_CLIPCHILDREN,
+                        screen.left, screen.top, screen.width(), screen.height(), nullptr)) {
+    return false;
+  }
+  loaded_ = true;
+  TheApp().FormLoaded();
+  Form_Load();
+  lock_up_ = true;
+  ShowWindow(hwnd_, SW_SHOW);
+  SetForegroundWindow(hwnd_);
+  SetFocus(hwnd_);
+  return true;
+}
+
+void Form2::CreateControls() {
+  const DWORD label = SS_OWNERDRAW | SS_NOPREFIX | WS_VISIBLE;
+  Label2_ = CreateControl(hwnd_, L"STATIC", kDesignCaption, label, 0, 0, 1, 1, IDC_FORM2_LABEL2);
+  for (int i = 0; i < 6; ++i) {
+    Label1_[i] = CreateControl(hwnd_, L"STATIC", kDesignLine, label, 0, 0, 1, 1, IDC_FORM2_LABEL1_0 + i);
+  }
+  const DWORD box = WS_TABSTOP | ES_AUTOHSCROLL;
+  Text9_ = CreateControl(hwnd_, L"EDIT", kUnlockPlaceholder, box, kBoxLeft, kBoxTop, kBoxWidth, kBoxHeight,
+                         IDC_FORM2_TEXT9, WS_EX_CLIENTEDGE);
+  Text10_ = CreateControl(hwnd_, L"EDIT", kSetupPlaceholder, box, kBoxLeft, kBoxTop, kBoxWidth, kBoxHeight,
+                          IDC_FORM2_TEXT10, WS_EX_CLIENTEDGE);
+  // The boxes pass F2/F3 and clicks on to the form's handlers.
+  SetWindowSubclass(Text9_, EditProc, IDC_FORM2_TEXT9, reinterpret_cast<DWORD_PTR>(this));
+  SetWindowSubclass(Text10_, EditProc, IDC_FORM2_TEXT10, reinterpret_cast<DWORD_PTR>(this));
+
+  label1_font_ = MakeFont(kSongTi, 9.75, false, false, false, false, GB2312_CHARSET);
+  label1_height_ = LineHeight(hwnd_, label1_font_);
+}
+
+void Form2::ReadAppearance() {
+  const CaptionFont f = LockCaptionFont(
+      [](std::wstring_view key) { return ReadOption(kSettingsSection, key); },
+      nf_.decimal.empty() ? L'.' : nf_.decimal[0]);
+  const bool design_face = f.face == kSongTi;
+  label2_font_ = MakeFont(f.face, f.points, f.bold, f.italic, f.underline, f.strikethru,
+                          design_face ? GB2312_CHARSET : DEFAULT_CHARSET);
+  if (!label2_font_) label2_font_ = MakeFont(kSongTi, 27.75, true, false, false, false, GB2312_CHARSET);
+  label2_color_ = f.colour.system ? GetSysColor(static_cast<int>(f.colour.value)) : f.colour.value;
+  label2_height_ = LineHeight(hwnd_, label2_font_);
+  SetWindowTextW(Label2_, ReadOption(kSettingsSection, L"label").c_str());
+  Text11 = ReadOption(kSettingsSection, L"photo");
+}
+
+void Form2::Form_Load() {
+  CreateControls();
+  skin::SkinWindow(hwnd_);
+  nf_ = UserNumberFormat();
+  ReadAppearance();
+  LayOut();
+
+  // The system keeps Alt+Tab to itself on most versions; the title says
+  // whether the registration took ("1") or not ("0"), the lock goes on either way.
+  const BOOL hot = RegisterHotKey(hwnd_, kHotKeyAltTab, MOD_ALT, VK_TAB);
+  SetWindowTextW(hwnd_, hot ? L"1" : L"0");
+  // Without the hook the lock still stands: it only loses the key guard.
+  hHook.Start();
+
+  Text1 = ReadOption(kSettingsSection, L"drive");
+  Text2 = ReadOption(kSettingsSection, L"name");
+  // A value no longer than the prefix holds no cipher: nothing will match it,
+  // neither a drive nor a typed password, and the lock stays.
+  std::string cipher;
+  if (Text2.size() > kCipherPrefixChars && ToCp936(std::wstring_view(Text2).substr(kCipherPrefixChars), cipher)) {
+    Text6 = cipher;
+  }
+  Text7 = Text6.empty() ? std::wstring() : FromCp936(DecipherPassword(Text6));
+  boxes_ = PasswordBoxes(Text7);
+
+  SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr);
+  SetTimer(hwnd_, kTimer2, kTimer2Interval, nullptr);
+}
+
+void Form2::LayOut() {
+  const ScreenCover sc = CurrentScreens();
+  width_ = sc.lock.width();
+  height_ = sc.lock.height();
+  SetWindowPos(hwnd_, HWND_TOPMOST, sc.lock.left, sc.lock.top, width_, height_, SWP_NOACTIVATE);
+
+  const LockLayout l = LayoutLabels(width_, height_);
+  SetWindowPos(Label2_, nullptr, l.label2.x, l.label2.y, std::max(1, width_ - l.label2.x), label2_height_,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  for (int i = 0; i < 6; ++i) {
+    SetWindowPos(Label1_[i], nullptr, l.label1[i].x, l.label1[i].y, std::max(1, width_ - l.label1[i].x),
+                 label1_height_, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  LoadImage1();
+  LayCovers(sc.covers);
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
+
+void Form2::LoadImage1() {
+  if (image_dc_) {
+    SelectObject(image_dc_, image_dc_old_);
+    DeleteDC(image_dc_);
+    image_dc_ = nullptr;
+  }
+  if (Image1_) {
+    DeleteObject(Image1_);
+    Image1_ = nullptr;
+  }
+  const bool photo_exists = !Text11.empty() && IsOrdinaryFile(Text11);
+  Image1_ = LoadStretchedPicture(BackgroundPicturePath(Text11, photo_exists, ProgramFolder()), width_, height_);
+  if (!Image1_) return;  // plain dark background, the lock stays up
+  image_dc_ = CreateCompatibleDC(nullptr);
+  if (image_dc_) {
+    image_dc_old_ = SelectObject(image_dc_, Image1_);
+  } else {
+    DeleteObject(Image1_);
+    Image1_ = nullptr;
+  }
+}
+
+void Form2::LayCovers(const std::vector<Rect>& rects) {
+  DestroyCovers();
+  for (const Rect& r : rects) {
+    HWND cover = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, TOLVANE_COVER_CLASS, L"",
+                                 WS_POPUP | WS_VISIBLE, r.left, r.top, r.width(), r.height(), nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    if (cover) covers_.push_back(cover);
+  }
+}
+
+void Form2::DestroyCovers() {
+  for (HWND c : covers_) DestroyWindow(c);
+  covers_.clear();
+}
+
+void Form2::Form_Paint() {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd_, &ps);
+  const RECT& r = ps.rcPaint;
+  if (image_dc_) {
+    BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, image_dc_, r.left, r.top, SRCCOPY);
+  } else {
+    FillRect(dc, &r, DarkBrush());
+  }
+  EndPaint(hwnd_, &ps);
+}
+
+void Form2::DrawLabel(const DRAWITEMSTRUCT& d) {
+  // The labels are transparent: each paints the part of the background it
+  // covers, then its text.
+  RECT rc = d.rcItem;
+  POINT at = {0, 0};
+  MapWindowPoints(d.hwndItem, hwnd_, &at, 1);
+  if (image_dc_) {
+    BitBlt(d.hDC, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, image_dc_, at.x + rc.left, at.y + rc.top,
+           SRCCOPY);
+  } else {
+    FillRect(d.hDC, &rc, DarkBrush());
+  }
+  const bool caption = d.hwndItem == Label2_;
+  HGDIOBJ old = SelectObject(d.hDC, caption ? label2_font_ : label1_font_);
+  SetBkMode(d.hDC, TRANSPARENT);
+  SetTextColor(d.hDC, caption ? label2_color_ : RGB(255, 255, 255));
+  const std::wstring text = GetText(d.hwndItem);
+  DrawTextW(d.hDC, text.c_str(), static_cast<int>(text.size()), &rc, DT_LEFT | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
+  SelectObject(d.hDC, old);
+}
+
+void Form2::SetCaption(HWND label, const std::wstring& text) {
+  // Rewritten every second: only a real change is repainted, or the lines flicker.
+  if (GetText(label) == text) return;
+  SetWindowTextW(label, text.c_str());
+  InvalidateRect(label, nullptr, FALSE);
+}
+
+void Form2::Timer1_Timer() {
+  if (IsIconic(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
+  for (HWND c : covers_) SetWindowPos(c, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  // Last, so that the lock window stays above its own covers where monitors overlap.
+  SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+}
+
+void Form2::Timer2_Timer() {
+  SystemDriveProbe probe;
+  SystemKeyFiles keys;
+  const WatchTick tick = RunDriveWatch(probe, nf_, keys, Text6);
+  List1 = tick.list;
+  if (!tick.last_drive.empty()) {
+    Text1 = tick.last_drive;
+    Text3 = tick.found;
+  }
+  for (int i = 0; i < 6; ++i) {
+    if (tick.matched >= 0 && i > tick.matched) break;  // not looked at: the program ends
+    Text5[i] = tick.slots[i].drive;
+    Text4[i] = tick.slots[i].cipher;
+    SetCaption(Label1_[i], tick.slots[i].message);
+  }
+  if (tick.matched >= 0) UnloadLock();
+}
+
+void Form2::ShowBoxes() {
+  for (Box box : {Box::Unlock, Box::Setup}) {
+    HWND h = BoxWindow(box);
+    const BoxState& s = boxes_.state(box);
+    const wchar_t ch = s.masked ? L'*' : 0;
+    if (static_cast<wchar_t>(SendMessageW(h, EM_GETPASSWORDCHAR, 0, 0)) != ch) {
+      SendMessageW(h, EM_SETPASSWORDCHAR, ch, 0);
+      InvalidateRect(h, nullptr, TRUE);
+    }
+    if (GetText(h) != s.text) {
+      syncing_ = true;
+      SetWindowTextW(h, s.text.c_str());
+      syncing_ = false;
+    }
+    const bool shown = (GetWindowLongPtrW(h, GWL_STYLE) & WS_VISIBLE) != 0;
+    if (s.visible && !shown) ShowWindow(h, SW_SHOWNA);
+    if (!s.visible && shown) {
+      // A hidden box must not keep the keyboard: F2/F3 go to the form again.
+      if (GetFocus() == h) SetFocus(hwnd_);
+      ShowWindow(h, SW_HIDE);
+    }
+  }
+}
+
+void Form2::Act(BoxOutcome outcome) {
+  switch (outcome) {
+    case BoxOutcome::None:
+      break;
+    case BoxOutcome::Unlock:
+      UnloadLock();
+    case BoxOutcome::EnterSetup:
+      PostMessageW(hwnd_, kWmEnterSetup, 0, 0);
+      break;
+  }
+}
+
+void Form2::Form_KeyDown(WPARAM vk) {
+  Act(boxes_.KeyDown(static_cast<unsigned>(vk)));
+  ShowBoxes();
+}
+
+void Form2::Text_Click(Box box) {
+  Act(boxes_.Click(box));
+  ShowBoxes();
+}
+
+void Form2::Text_Change(Box box) {
+  if (syncing_) return;
+  Act(boxes_.Change(box, GetText(BoxWindow(box))));
+  ShowBoxes();
+}
+
+void Form2::Image1_Click() {
+  boxes_.BackgroundClick();
+  ShowBoxes();
+}
+
+void Form2::EnterSetup() {
+  CloseOtherForms();
+  DestroyWindow(hwnd_);  // Form_Unload releases the hook; this object is gone afterwards
+  ShowSetupAfterLock();
+}
+
+void Form2::UnloadLock() {
+  CloseOtherForms();
+  // The tray icon must go while its window still exists, or a dead icon stays
+  // in the notification area.
+  Form1* form1 = TheApp().form1;
+  if (form1 && form1->hwnd()) {
+    form1->Unload();
+  } else {
+    DeleteTrayIcon();
+  }
+  ExitProcess(0);
+}
+
+bool Form2::Form_QueryUnload(UnloadMode mode) { return AnswerClose(mode).refuse; }
+
+void Form2::Form_Unload() {
+  lock_up_ = false;
+  KillTimer(hwnd_, kTimer1);
+  KillTimer(hwnd_, kTimer2);
+  hHook.Stop();
+  DestroyCovers();
+}
+
+void Form2::OnFinalDestroy() {
+  // A window that died inside CreateWindowEx was never counted; its object
+  // belongs to ShowLockWindow, which deletes it.
+  if (!loaded_) return;
+  if (image_dc_) {
+    SelectObject(image_dc_, image_dc_old_);
+    DeleteDC(image_dc_);
+  }
+  if (Image1_) DeleteObject(Image1_);
+  if (label1_font_) DeleteObject(label1_font_);
+  if (label2_font_) DeleteObject(label2_font_);
+  App& app = TheApp();
+  if (app.form2 == this) app.form2 = nullptr;
+  app.FormUnloaded();
+  delete this;
+}
+
+LRESULT CALLBACK Form2::EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref) {
+  auto* self = reinterpret_cast<Form2*>(ref);
+  switch (msg) {
+    case WM_KEYDOWN:
+      if (wp == kVkF2 || wp == kVkF3) {
+        self->Form_KeyDown(wp);
+        return 0;
+      }
+      break;
+    case WM_LBUTTONUP: {
+      const LRESULT r = DefSubclassProc(h, msg, wp, lp);
+      self->Text_Click(h == self->Text9_ ? Box::Unlock : Box::Setup);
+      return r;
+    }
+    case WM_NCDESTROY:
+      RemoveWindowSubclass(h, EditProc, id);
+      break;
+    default:
+      break;
+  }
+  return DefSubclassProc(h, msg, wp, lp);
+}
+
+LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_TIMER:
+      if (wp == kTimer1) Timer1_Timer();
+      if (wp == kTimer2) Timer2_Timer();
+      return 0;
+    case WM_KEYDOWN:
+      Form_KeyDown(wp);
+      return 0;
+    case WM_COMMAND:
+      if (HIWORD(wp) == EN_CHANGE && LOWORD(wp) == IDC_FORM2_TEXT9) Text_Change(Box::Unlock);
+      if (HIWORD(wp) == EN_CHANGE && LOWORD(wp) == IDC_FORM2_TEXT10) Text_Change(Box::Setup);
+      return 0;
+    case kWmEnterSetup:
+      EnterSetup();  // `this` is gone afterwards
+      return 0;
+    case WM_LBUTTONDOWN:
+      Image1_Click();
+      return 0;
+    case WM_DRAWITEM:
+      DrawLabel(*reinterpret_cast<const DRAWITEMSTRUCT*>(lp));
+      return TRUE;
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT:
+      Form_Paint();
+      return 0;
+    case WM_ACTIVATE:
+      // Give the focus back to the box that had it, as a dialog does.
+      if (LOWORD(wp) == WA_INACTIVE) {
+        HWND f = GetFocus();
+        focus_child_ = (f == Text9_ || f == Text10_) ? f : nullptr;
+      } else if (focus_child_ && (GetWindowLongPtrW(focus_child_, GWL_STYLE) & WS_VISIBLE)) {
+        SetFocus(focus_child_);
+      } else {
+        SetFocus(hwnd_);
+      }
+      return 0;
+    case WM_DISPLAYCHANGE:
+      LayOut();
+      return 0;
+    case WM_HOTKEY:
+      return 0;  // Alt+Tab, held here so that it switches nowhere
+    case WM_CLOSE:
+      if (Form_QueryUnload(UnloadMode::Menu)) return 0;
+      DestroyWindow(hwnd_);
+      return 0;
+    case WM_SYSCOMMAND:
+      switch (wp & 0xFFF0) {
+        case SC_CLOSE:
+          if (Form_QueryUnload(UnloadMode::Menu)) return 0;
+          break;
+        case SC_MINIMIZE:
+        case SC_MAXIMIZE:
+        case SC_MOVE:
+        case SC_SIZE:
+        case SC_KEYMENU:  // Alt alone would enter menu mode and eat the next key
+          return 0;
+        default:
+          break;
+      }
+      return Window::HandleMessage(msg, wp, lp);
+    case WM_QUERYENDSESSION:
+      return Form_QueryUnload(UnloadMode::Windows) ? FALSE : TRUE;
+    case WM_ENDSESSION:
+      if (wp && AnswerClose(UnloadMode::Windows).release_hook) DestroyWindow(hwnd_);
+      return 0;
+    case WM_DESTROY:
+      Form_Unload();
+      return 0;
+    default:
+      return Window::HandleMessage(msg, wp, lp);
+  }
+}
+
+}  // namespace tolvane

@@ -1,0 +1,106 @@
+// Form2, the lock window: a borderless topmost window over the primary
+// monitor (plain cover windows over the others) with the background picture,
+// the caption, six message lines of the drive watch and the two password
+// boxes. Its guards (keyboard hook, Alt+Tab hot key, close refusal, topmost
+// timer, covers) are in force before the lock counts as up.
+#pragma once
+#include <array>
+#include <string>
+#include <vector>
+
+#include "app/window_win.h"
+#include "lock/drive_watch.h"
+#include "lock/key_guard.h"
+#include "lock/keyboard_hook_win.h"
+#include "lock/lock_layout.h"
+#include "lock/password_box.h"
+
+namespace tolvane {
+
+// Creates the lock window and puts it up. False when the window could not be
+// created; the lock is then not up.
+bool ShowLockWindow();
+
+class Form2 : public Window {
+ public:
+  static constexpr UINT_PTR kTimer1 = 1;  // topmost, 500 ms
+  static constexpr UINT kTimer1Interval = 500;
+  static constexpr UINT_PTR kTimer2 = 2;  // drive watch, 1000 ms
+  static constexpr UINT kTimer2Interval = 1000;
+  static constexpr int kHotKeyAltTab = 1;
+
+  // Creates the window, runs Form_Load and shows it.
+  bool Load();
+  // A key matched: closes the other windows and ends the program at once.
+  [[noreturn]] void UnloadLock();
+
+  bool lock_up() const { return lock_up_; }
+
+ protected:
+  LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
+  void OnFinalDestroy() override;
+
+ private:
+  void Form_Load();
+  void Form_Unload();
+  bool Form_QueryUnload(UnloadMode mode);  // true: the close is refused
+  void Form_KeyDown(WPARAM vk);
+  void Form_Paint();
+  void Image1_Click();
+  void Text_Click(Box box);
+  void Text_Change(Box box);
+  void Timer1_Timer();
+  void Timer2_Timer();
+  void EnterSetup();
+
+  void CreateControls();
+  void ReadAppearance();
+  void LayOut();
+  void LoadImage1();
+  void LayCovers(const std::vector<Rect>& rects);
+  void DestroyCovers();
+  void ShowBoxes();
+  void Act(BoxOutcome outcome);
+  void DrawLabel(const DRAWITEMSTRUCT& d);
+  void SetCaption(HWND label, const std::wstring& text);
+  HWND BoxWindow(Box box) const { return box == Box::Unlock ? Text9_ : Text10_; }
+
+  static LRESULT CALLBACK EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref);
+
+  // Visible controls.
+  HWND Label2_ = nullptr;               // the caption
+  std::array<HWND, 6> Label1_ = {};     // the message lines of the drive slots
+  HWND Text9_ = nullptr;                // unlock box
+  HWND Text10_ = nullptr;               // setup box
+  HBITMAP Image1_ = nullptr;            // the background, stretched to the screen; null: plain dark
+  HDC image_dc_ = nullptr;              // Image1 selected for painting
+  HGDIOBJ image_dc_old_ = nullptr;
+  HFONT label2_font_ = nullptr;
+  HFONT label1_font_ = nullptr;
+  COLORREF label2_color_ = 0;
+  int label2_height_ = 0;
+  int label1_height_ = 0;
+  int width_ = 0, height_ = 0;          // Image1's size: the primary monitor in pixels
+  std::vector<HWND> covers_;            // plain cover windows on the other monitors
+
+  // Working values, named after the hidden controls that held them.
+  std::wstring Text1;                   // the drive whose key file was read last ("drive" setting at load)
+  std::wstring Text2;                   // the raw "name" value of the settings file
+  std::string Text3;                    // FindKeyword's result for that drive (code page 936)
+  std::array<std::string, 6> Text4;     // the cipher found on each slot's drive (code page 936)
+  std::array<std::wstring, 6> Text5;    // each slot's drive ("E:")
+  std::string Text6;                    // the stored cipher: "name" without the prefix (code page 936)
+  std::wstring Text7;                   // the password, deciphered from Text6
+  std::wstring Text11;                  // the "photo" setting
+  std::vector<std::wstring> List1;      // removable drives of the last tick
+  KeyboardHook hHook;                   // the keyboard guard (hook thread)
+
+  PasswordBoxes boxes_{L""};
+  NumberFormat nf_;
+  bool loaded_ = false;                 // the window exists and counts among the forms
+  bool lock_up_ = false;
+  bool syncing_ = false;                // the window itself is setting a box's text
+  HWND focus_child_ = nullptr;          // the box that had the focus when the window lost activation
+};
+
+}  // namespace tolvane

@@ -1,0 +1,59 @@
+#include "lock/key_guard.h"
+
+namespace tolvane {
+namespace {
+
+bool IsKeyboardMessage(std::uint32_t m) {
+  return m == kMsgKeyDown || m == kMsgKeyUp || m == kMsgSysKeyDown || m == kMsgSysKeyUp;
+}
+
+bool IsSysMessage(std::uint32_t m) { return m == kMsgSysKeyDown || m == kMsgSysKeyUp; }
+
+}  // namespace
+
+bool IsBlockedKey(const KeyEvent& e) {
+  if (!IsKeyboardMessage(e.message)) return false;
+  // Alt held: the flag bit, as Windows reports it. Wine delivers Alt+Tab,
+  // Alt+Esc and Alt+F4 as WM_SYSKEYDOWN/WM_SYSKEYUP but leaves LLKHF_ALTDOWN
+  // clear, so for these three keys a system-key message counts as Alt held
+  // too. (The only other source of system-key messages is F10, not one of them.)
+  const bool alt = (e.flags & kFlagAltDown) != 0 || IsSysMessage(e.message);
+  switch (e.vk) {
+    case kVkTab:
+    case kVkF4:
+      return alt;
+    case kVkEscape:
+      return alt || e.ctrl_held;
+    case kVkLeftWin:
+    case kVkRightWin:
+    case kVkApps:
+    case kVkSleep:
+    case kVk255:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool KeyGuard::Decide(std::uint32_t message, std::uint32_t vk, std::uint32_t flags, bool ctrl_down_now) {
+  if (!IsKeyboardMessage(message)) return false;
+  const bool down = message == kMsgKeyDown || message == kMsgSysKeyDown;
+  if (vk == kVkLeftControl) left_ctrl_ = down;
+  if (vk == kVkRightControl) right_ctrl_ = down;
+  if (vk == kVkControl) left_ctrl_ = right_ctrl_ = down;  // injected input may carry the generic code
+  KeyEvent e;
+  e.message = message;
+  e.vk = vk;
+  e.flags = flags;
+  e.ctrl_held = ctrl_down_now || ctrl_seen_down();
+  return IsBlockedKey(e);
+}
+
+CloseAnswer AnswerClose(UnloadMode mode) {
+  CloseAnswer a;
+  a.refuse = mode == UnloadMode::Menu;
+  a.release_hook = !a.refuse;
+  return a;
+}
+
+}  // namespace tolvane

@@ -1,0 +1,80 @@
+// The keyboard guard's decisions: which key strokes the lock window swallows
+// while it is up, and which close requests it refuses. Portable, so the tables
+// can be checked without a desktop; the hook and the window procedure only ask.
+#pragma once
+#include <cstdint>
+
+namespace tolvane {
+
+// Keyboard messages a low-level hook is handed (wParam), and the key codes the
+// guard looks at. The values are the platform's.
+inline constexpr std::uint32_t kMsgKeyDown = 0x0100;
+inline constexpr std::uint32_t kMsgKeyUp = 0x0101;
+inline constexpr std::uint32_t kMsgSysKeyDown = 0x0104;
+inline constexpr std::uint32_t kMsgSysKeyUp = 0x0105;
+
+inline constexpr std::uint32_t kVkTab = 9;
+inline constexpr std::uint32_t kVkEscape = 27;
+inline constexpr std::uint32_t kVkF4 = 115;
+inline constexpr std::uint32_t kVkLeftWin = 91;
+inline constexpr std::uint32_t kVkRightWin = 92;
+inline constexpr std::uint32_t kVkApps = 93;
+inline constexpr std::uint32_t kVkSleep = 95;
+inline constexpr std::uint32_t kVk255 = 255;
+inline constexpr std::uint32_t kVkControl = 17;
+inline constexpr std::uint32_t kVkLeftControl = 0xA2;
+inline constexpr std::uint32_t kVkRightControl = 0xA3;
+
+// Bit of the event's flags that says Alt was held (LLKHF_ALTDOWN).
+inline constexpr std::uint32_t kFlagAltDown = 0x20;
+
+// One event as the hook sees it.
+struct KeyEvent {
+  std::uint32_t message = kMsgKeyDown;  // kMsgKeyDown ... kMsgSysKeyUp
+  std::uint32_t vk = 0;
+  std::uint32_t flags = 0;
+  bool ctrl_held = false;
+};
+
+// True when the event is one of the blocked key strokes: Alt+Tab, Alt+Esc,
+// Alt+F4, Ctrl+Esc (with or without Shift), either Windows key, the
+// context-menu key, Sleep and code 255. Down and up halves alike; Alt, Ctrl
+// and Shift themselves always pass. Messages other than the four keyboard
+// messages pass.
+bool IsBlockedKey(const KeyEvent& e);
+
+// The hook thread's view of the keyboard: the blocked-keys decision plus Ctrl
+// as seen in the hook's own stream of events. Lives on the hook thread only.
+class KeyGuard {
+ public:
+  // `ctrl_down_now` is the system's answer for Ctrl at the time of the event.
+  // Returns true when the event is to be swallowed.
+  bool Decide(std::uint32_t message, std::uint32_t vk, std::uint32_t flags, bool ctrl_down_now);
+
+  bool ctrl_seen_down() const { return left_ctrl_ || right_ctrl_; }
+
+ private:
+  bool left_ctrl_ = false;
+  bool right_ctrl_ = false;
+};
+
+// Where a close request comes from, numbered as the form's unload modes.
+enum class UnloadMode {
+  Menu = 0,         // the window's own close command: system menu Close, Alt+F4, WM_CLOSE
+  Code = 1,         // the program itself destroys the window
+  Windows = 2,      // shutdown or log-off
+  TaskManager = 3,  // ended from outside
+  MdiParent = 4,    // a parent form closing
+  Owner = 5,        // an owner form closing
+};
+
+struct CloseAnswer {
+  bool refuse = false;       // the window stays up
+  bool release_hook = false; // the window goes: the keyboard hook goes with it
+};
+
+// Only the window's own close command is refused; every other close goes
+// ahead and takes the keyboard hook with it.
+CloseAnswer AnswerClose(UnloadMode mode);
+
+}  // namespace tolvane

@@ -1,0 +1,88 @@
+#include "lock/keyboard_hook_win.h"
+
+#include <system_error>
+
+#include "lock/key_guard.h"
+
+namespace tolvane {
+namespace {
+
+// The hook procedure runs on the hook thread only; it reaches its guard
+// through these, never through anything the user-interface thread holds.
+thread_local KeyboardHook* t_hook = nullptr;
+thread_local KeyGuard* t_guard = nullptr;
+
+// A full queue can refuse the quit message for a moment; give up after a
+// second rather than spin, the join below still ends the thread once it comes.
+constexpr int kPostAttempts = 100;
+
+}  // namespace
+
+bool KeyboardHook::Start() {
+  if (thread_.joinable()) return installed();
+  HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!ready) return false;
+  try {
+    thread_ = std::thread(&KeyboardHook::Run, this, ready);
+  } catch (const std::system_error&) {
+    CloseHandle(ready);
+    return false;
+  }
+  WaitForSingleObject(ready, INFINITE);
+  CloseHandle(ready);
+  if (!installed_.load()) {
+    thread_.join();  // the thread has already returned
+    return false;
+  }
+  return true;
+}
+
+void KeyboardHook::Stop() {
+  if (!thread_.joinable()) return;
+  for (int i = 0; i < kPostAttempts && !PostThreadMessageW(thread_id_.load(), WM_QUIT, 0, 0); ++i) Sleep(10);
+  thread_.join();
+}
+
+void KeyboardHook::Run(HANDLE ready) {
+  MSG msg;
+  // Creates this thread's message queue before anyone may post WM_QUIT to it.
+  PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+  thread_id_.store(GetCurrentThreadId());
+  KeyGuard guard;
+  t_hook = this;
+  t_guard = &guard;
+  HHOOK hook = SetWindowsHookExW(WH_KEYBOARD_LL, Proc, GetModuleHandleW(nullptr), 0);
+  installed_.store(hook != nullptr);
+  SetEvent(ready);  // `ready` belongs to Start from here on
+  if (!hook) return;
+  // The system calls the hook procedure from inside this loop.
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+  UnhookWindowsHookEx(hook);
+  installed_.store(false);
+  t_guard = nullptr;
+  t_hook = nullptr;
+}
+
+LRESULT CALLBACK KeyboardHook::Proc(int code, WPARAM wp, LPARAM lp) {
+  if (code == HC_ACTION && t_hook && t_guard) {
+    const auto* e = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lp);
+    // Ctrl held, from two sources, either one enough:
+    // - GetAsyncKeyState, the desktop's key state. GetKeyState would answer
+    //   for this thread's own input queue, which never receives keyboard
+    //   input, so it would always say "up". The asynchronous state is the only
+    //   one that knows of a Ctrl held since before the hook was installed.
+    // - The Ctrl events this hook has seen go by, which do not depend on when
+    //   the system updates its key state relative to the LL hook chain.
+    // A stale "held" costs at most a swallowed Esc on the lock screen; a
+    // missed one would let Ctrl+Esc open the Start menu.
+    const bool ctrl_now = (GetAsyncKeyState(VK_CONTROL) & 0x8000) != 0;
+    t_hook->seen_.fetch_add(1);
+    if (t_guard->Decide(static_cast<std::uint32_t>(wp), e->vkCode, e->flags, ctrl_now)) {
+      t_hook->swallowed_.fetch_add(1);
+      return 1;  // swallowed: the next hook is not called
+    }
+  }
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+}  // namespace tolvane

@@ -1,0 +1,60 @@
+// The lock window's two password boxes as a state machine: Text9 (unlock) and
+// Text10 (enter setup), called up by F2 and F3, shown one at a time, with a
+// placeholder in clear and "*" for anything typed. The window mirrors this
+// state into its two edit controls and acts on the returned outcome.
+#pragma once
+#include <string>
+
+namespace tolvane {
+
+enum class Box { Unlock, Setup };  // Text9, Text10
+
+inline constexpr wchar_t kUnlockPlaceholder[] = L"输入密码即可解锁！";
+inline constexpr wchar_t kSetupPlaceholder[] = L"输入密码即可进入设置！";
+
+inline constexpr unsigned kVkF2 = 113;
+inline constexpr unsigned kVkF3 = 114;
+
+enum class BoxOutcome {
+  None,
+  Unlock,      // the unlock box holds the password: end the program
+  EnterSetup,  // the setup box holds the password: leave the lock for the setup window
+};
+
+struct BoxState {
+  bool visible = false;
+  std::wstring text;
+  bool masked = false;  // password character "*"
+};
+
+class PasswordBoxes {
+ public:
+  // `password` is Text7, the deciphered password.
+  explicit PasswordBoxes(std::wstring password);
+
+  // F2 / F3 from the form or either box; other keys do nothing.
+  BoxOutcome KeyDown(unsigned vk);
+  // A click into a box: an untouched placeholder gives way to an empty box.
+  BoxOutcome Click(Box box);
+  // The box's text changed (typed, or set by the window).
+  BoxOutcome Change(Box box, const std::wstring& text);
+  // A click on the background hides the unlock box.
+  void BackgroundClick();
+
+  const BoxState& state(Box box) const { return box == Box::Unlock ? text9_ : text10_; }
+  // After a match every further event is ignored: the window is on its way out.
+  bool finished() const { return finished_; }
+
+ private:
+  BoxState& at(Box box) { return box == Box::Unlock ? text9_ : text10_; }
+  void CallUp(Box box);
+
+  std::wstring password_;
+  BoxState text9_;
+  BoxState text10_;
+  bool finished_ = false;
+};
+
+const wchar_t* Placeholder(Box box);
+
+}  // namespace tolvane

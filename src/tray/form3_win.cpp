@@ -1,0 +1,151 @@
+#include "tray/form3_win.h"
+
+#include <objbase.h>
+#include <shellapi.h>
+
+#include "app/app_win.h"
+#include "app/product.h"
+#include "appearance/form5_win.h"
+#include "resource.h"
+#include "setup/form1_win.h"
+#include "tray/about_win.h"
+
+namespace tolvane {
+namespace {
+
+Form3& TheForm3() {
+  static Form3 form3;
+  TheApp().form3 = &form3;
+  return form3;
+}
+
+HMENU BuildMenu() {
+  HMENU help_center = CreatePopupMenu();
+  AppendMenuW(help_center, MF_STRING, IDM_HELP, L"帮助文档");
+  AppendMenuW(help_center, MF_STRING, IDM_SETTING, L"赞助我们");
+
+  HMENU menu = CreatePopupMenu();
+  AppendMenuW(menu, MF_STRING, IDM_PASSWORD, L"密码设置");
+  AppendMenuW(menu, MF_STRING, IDM_MSHOW, L"界面设置");
+  AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(help_center), L"帮助中心");
+  AppendMenuW(menu, MF_STRING, IDM_ABOUT, L"关于Tolvane");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, IDM_MEXIT, L"退出程序");
+  return menu;
+}
+
+}  // namespace
+
+bool OpenInBrowser(const std::wstring& target) {
+  // The shell's own association: the user's default browser, wherever it is.
+  // Some association handlers are COM objects, and the shell expects COM on
+  // the calling thread.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  const auto result = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  if (SUCCEEDED(com)) CoUninitialize();
+  return result > 32;
+}
+
+void PopupTrayMenu(HWND owner) {
+  if (TheApp().LockActive()) return;
+  Form3& form3 = TheForm3();
+  if (!form3.hwnd() && !form3.Load()) return;
+
+  // Without the foreground the menu would not close when the user clicks
+  // elsewhere.
+  SetForegroundWindow(owner);
+  POINT pt = {};
+  GetCursorPos(&pt);
+  const UINT id = static_cast<UINT>(TrackPopupMenu(form3.menu(),
+                                                   TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD |
+                                                       TPM_NONOTIFY,
+                                                   pt.x, pt.y, 0, owner, nullptr));
+  // The classic companion of the call above: a message to the owner makes a
+  // second popup work at once.
+  PostMessageW(owner, WM_NULL, 0, 0);
+  if (id != 0) form3.Menu_Click(id);
+}
+
+void UnloadForm3() {
+  if (TheApp().form3) TheApp().form3->Unload();
+}
+
+bool Form3::Load() {
+  if (!RegisterFormClass(TOLVANE_FORM3_CLASS, nullptr)) return false;
+  // Never shown and not counted among the loaded forms: it lives and goes
+  // with the setup window, whose unload takes it along.
+  if (!CreateFormWindow(0, TOLVANE_FORM3_CLASS, L"Tolvane menu", WS_POPUP, 0, 0, 0, 0, nullptr)) return false;
+  menu_ = BuildMenu();
+  return menu_ != nullptr;
+}
+
+void Form3::Unload() {
+  if (hwnd_) DestroyWindow(hwnd_);
+}
+
+void Form3::Menu_Click(UINT id) {
+  switch (id) {
+    case IDM_PASSWORD:
+      password_Click();
+      break;
+    case IDM_MSHOW:
+      mshow_Click();
+      break;
+    case IDM_HELP:
+      Help_Click();
+      break;
+    case IDM_SETTING:
+      setting_Click();
+      break;
+    case IDM_ABOUT:
+      about_Click();
+      break;
+    case IDM_MEXIT:
+      mexit_Click();
+      break;
+    default:
+      break;
+  }
+}
+
+void Form3::password_Click() {
+  // Shown as it is: a minimised window stays minimised (only the tray icon's
+  // left press restores it).
+  Form1* form1 = TheApp().form1;
+  if (!form1 || !form1->hwnd()) return;
+  ShowWindow(form1->hwnd(), SW_SHOW);
+  if (!IsIconic(form1->hwnd())) SetForegroundWindow(form1->hwnd());
+}
+
+void Form3::mshow_Click() { ShowForm5(); }
+
+void Form3::Help_Click() {
+  const std::wstring page = ProgramFolder() + L"\\help.html";
+  if (GetFileAttributesW(page.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    MessageBoxW(nullptr, (L"找不到帮助文档：\r\n" + page).c_str(), L"提示：", MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+  OpenInBrowser(page);
+}
+
+void Form3::setting_Click() { OpenInBrowser(kProjectUrl); }
+
+void Form3::about_Click() { ShowAbout(); }
+
+void Form3::mexit_Click() {
+  // The icon goes with the setup window; then the program ends at once,
+  // without asking the other windows (unsaved edits are dropped).
+  if (TheApp().form1) TheApp().form1->Unload();
+  ExitProcess(0);
+}
+
+LRESULT Form3::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCDESTROY) {
+    if (menu_) DestroyMenu(menu_);  // takes the submenu along
+    menu_ = nullptr;
+  }
+  return Window::HandleMessage(msg, wp, lp);
+}
+
+}  // namespace tolvane

@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include "lock/key_guard.h"
+
+namespace tolvane {
+namespace {
+
+constexpr std::uint32_t kShift = 0x10, kAlt = 0x12, kF2 = 113, kF3 = 114, kLetterA = 'A';
+
+struct KeyCase {
+  const char* name;
+  std::uint32_t message;
+  std::uint32_t vk;
+  std::uint32_t flags;
+  bool ctrl;
+  bool blocked;
+};
+
+TEST(IsBlockedKey, Table) {
+  const KeyCase cases[] = {
+      // Alt combinations, Alt as Windows reports it (flag bit).
+      {"Alt+Tab down", kMsgSysKeyDown, kVkTab, kFlagAltDown, false, true},
+      {"Alt+Tab up", kMsgSysKeyUp, kVkTab, kFlagAltDown, false, true},
+      {"Alt+Esc down", kMsgSysKeyDown, kVkEscape, kFlagAltDown, false, true},
+      {"Alt+F4 down", kMsgSysKeyDown, kVkF4, kFlagAltDown, false, true},
+      {"Alt+F4 up", kMsgSysKeyUp, kVkF4, kFlagAltDown, false, true},
+      // Wine: system-key message, flag bit clear.
+      {"Wine Alt+Tab", kMsgSysKeyDown, kVkTab, 0, false, true},
+      {"Wine Alt+Tab up", kMsgSysKeyUp, kVkTab, 0, false, true},
+      {"Wine Alt+Esc", kMsgSysKeyDown, kVkEscape, 0, false, true},
+      {"Wine Alt+F4", kMsgSysKeyDown, kVkF4, 0, false, true},
+      // Flag bit on a plain key message still counts.
+      {"Alt flag on WM_KEYDOWN Tab", kMsgKeyDown, kVkTab, kFlagAltDown, false, true},
+      // Ctrl+Esc (Shift does not matter), down and up.
+      {"Ctrl+Esc down", kMsgKeyDown, kVkEscape, 0, true, true},
+      {"Ctrl+Esc up", kMsgKeyUp, kVkEscape, 0, true, true},
+      {"Ctrl+Shift+Esc", kMsgKeyDown, kVkEscape, 0, true, true},
+      // Always blocked, with or without modifiers.
+      {"LWin down", kMsgKeyDown, kVkLeftWin, 0, false, true},
+      {"LWin up", kMsgKeyUp, kVkLeftWin, 0, false, true},
+      {"RWin", kMsgKeyDown, kVkRightWin, 0, false, true},
+      {"Apps", kMsgKeyDown, kVkApps, 0, false, true},
+      {"Sleep", kMsgKeyDown, kVkSleep, 0, false, true},
+      {"code 255", kMsgKeyUp, kVk255, 0, false, true},
+      {"Alt+LWin", kMsgSysKeyDown, kVkLeftWin, kFlagAltDown, false, true},
+      // Pass-through rows.
+      {"Tab alone", kMsgKeyDown, kVkTab, 0, false, false},
+      {"Esc alone", kMsgKeyDown, kVkEscape, 0, false, false},
+      {"Esc up alone", kMsgKeyUp, kVkEscape, 0, false, false},
+      {"F4 alone", kMsgKeyDown, kVkF4, 0, false, false},
+      {"Ctrl+Tab", kMsgKeyDown, kVkTab, 0, true, false},
+      {"Ctrl+F4", kMsgKeyDown, kVkF4, 0, true, false},
+      {"F2", kMsgKeyDown, kF2, 0, false, false},
+      {"F3", kMsgKeyDown, kF3, 0, false, false},
+      {"Alt itself", kMsgSysKeyDown, kAlt, kFlagAltDown, false, false},
+      {"Ctrl itself", kMsgKeyDown, kVkLeftControl, 0, true, false},
+      {"Shift itself", kMsgKeyDown, kShift, 0, false, false},
+      {"Alt+A", kMsgSysKeyDown, kLetterA, kFlagAltDown, false, false},
+      {"letter", kMsgKeyDown, kLetterA, 0, false, false},
+      // Not a keyboard message: never blocked.
+      {"other message LWin", 0x0200, kVkLeftWin, 0, false, false},
+  };
+  for (const auto& c : cases) {
+    KeyEvent e;
+    e.message = c.message;
+    e.vk = c.vk;
+    e.flags = c.flags;
+    e.ctrl_held = c.ctrl;
+    EXPECT_EQ(IsBlockedKey(e), c.blocked) << c.name;
+  }
+}
+
+TEST(KeyGuard, CtrlFromTheEventStreamOrTheSystem) {
+  KeyGuard g;
+  EXPECT_FALSE(g.Decide(kMsgKeyDown, kVkEscape, 0, false));
+  // Ctrl seen going down in the stream: Esc is blocked even when the system's
+  // own answer lags behind.
+  EXPECT_FALSE(g.Decide(kMsgKeyDown, kVkLeftControl, 0, false));
+  EXPECT_TRUE(g.Decide(kMsgKeyDown, kVkEscape, 0, false));
+  EXPECT_TRUE(g.Decide(kMsgKeyUp, kVkEscape, 0, false));
+  EXPECT_FALSE(g.Decide(kMsgKeyUp, kVkLeftControl, 0, false));
+  EXPECT_FALSE(g.Decide(kMsgKeyDown, kVkEscape, 0, false));
+  // Right Ctrl is tracked on its own: releasing the left one keeps it held.
+  g.Decide(kMsgKeyDown, kVkLeftControl, 0, false);
+  g.Decide(kMsgKeyDown, kVkRightControl, 0, false);
+  g.Decide(kMsgKeyUp, kVkLeftControl, 0, false);
+  EXPECT_TRUE(g.Decide(kMsgKeyDown, kVkEscape, 0, false));
+  g.Decide(kMsgKeyUp, kVkRightControl, 0, false);
+  EXPECT_FALSE(g.Decide(kMsgKeyDown, kVkEscape, 0, false));
+  // Ctrl pressed before the hook was there: only the system knows.
+  EXPECT_TRUE(g.Decide(kMsgKeyDown, kVkEscape, 0, true));
+  // Injected input may use the generic code.
+  g.Decide(kMsgKeyDown, kVkControl, 0, false);
+  EXPECT_TRUE(g.Decide(kMsgKeyDown, kVkEscape, 0, false));
+  g.Decide(kMsgKeyUp, kVkControl, 0, false);
+  EXPECT_FALSE(g.ctrl_seen_down());
+}
+
+TEST(AnswerClose, OnlyTheWindowsOwnCloseIsRefused) {
+  const struct {
+    UnloadMode mode;
+    bool refuse;
+  } cases[] = {
+      {UnloadMode::Menu, true},         {UnloadMode::Code, false},      {UnloadMode::Windows, false},
+      {UnloadMode::TaskManager, false}, {UnloadMode::MdiParent, false}, {UnloadMode::Owner, false},
+  };
+  for (const auto& c : cases) {
+    const CloseAnswer a = AnswerClose(c.mode);
+    EXPECT_EQ(a.refuse, c.refuse) << static_cast<int>(c.mode);
+    // Whatever closes the window must take the hook with it; a refused close
+    // must leave it in place.
+    EXPECT_EQ(a.release_hook, !c.refuse) << static_cast<int>(c.mode);
+  }
+}
+
+}  // namespace
+}  // namespace tolvane

@@ -1,0 +1,80 @@
+"""Fixtures of the end-to-end tests: see rig.py and README.md."""
+
+import time
+
+import pytest
+
+import rig
+
+_timings = {}
+
+
+@pytest.hookimpl(tryfirst=True, hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    # Keeps each phase's report on the test item, so that the program fixture
+    # can tell in its teardown whether the test failed.
+    outcome = yield
+    report = outcome.get_result()
+    setattr(item, f"rep_{report.when}", report)
+
+
+@pytest.fixture(scope="session")
+def wine_session():
+    """Xvfb, the private Wine prefix and one wineserver for the whole run."""
+    session = rig.WineSession()
+    started = time.monotonic()
+    try:
+        session.start()
+        _timings["session start (Xvfb, prefix, wineserver)"] = time.monotonic() - started
+        yield session
+    finally:
+        session.stop()
+
+
+@pytest.fixture
+def program_exe():
+    if not rig.PROGRAM_EXE.exists():
+        pytest.fail(f"{rig.PROGRAM_EXE} is missing: run bash tools/build.sh first")
+    return rig.PROGRAM_EXE
+
+
+def _program(wine_session, tmp_path, request, exe):
+    prog = rig.Program(wine_session, tmp_path, request.node.name, exe)
+    try:
+        yield prog
+    finally:
+        failed = any(getattr(request.node, f"rep_{when}", None) is not None
+                     and getattr(request.node, f"rep_{when}").failed for when in ("setup", "call"))
+        try:
+            if failed:
+                prog.screenshot("failed")
+        finally:
+            prog.close()
+
+
+@pytest.fixture
+def tolvane(wine_session, tmp_path, request, program_exe):
+    """A fresh copy of the program with its own Windows directory and drives.
+
+    Not started: the test plugs its drives first and then calls start().
+    The program is ended and the drives pulled when the test is over.
+    """
+    yield from _program(wine_session, tmp_path, request, program_exe)
+
+
+@pytest.fixture
+def stand_in(wine_session, tmp_path, request):
+    """wintool's demo window in place of the program, to check the rig itself."""
+    yield from _program(wine_session, tmp_path, request, rig.BIN / "wintool.exe")
+
+
+def pytest_sessionstart(session):
+    _timings["_start"] = time.monotonic()
+
+
+def pytest_terminal_summary(terminalreporter):
+    if "_start" not in _timings:
+        return
+    total = time.monotonic() - _timings.pop("_start")
+    parts = [f"{name} {secs:.1f} s" for name, secs in _timings.items()]
+    terminalreporter.write_line(f"e2e: {total:.1f} s in all" + ("; " + ", ".join(parts) if parts else ""))

@@ -1,0 +1,540 @@
+"""The end-to-end test rig: the real Windows program under Wine, in Xvfb.
+
+One WineSession per test run owns a private Wine prefix (build/e2e/wine), an
+Xvfb display and a persistent wineserver. One Program per test owns a fresh
+program folder, a fresh Windows directory and the simulated drives the test
+plugs in, and ends the program and pulls the drives when the test is over.
+
+Windows helpers built from tests/tools (wintool, drivetool, launch) do what
+the Unix side cannot: look into the program's windows, define drives in
+Wine's mount manager, start the program with its own "windir". They report
+through files, never through pipes: the services that the first program of a
+Wine session starts inherit pipes and keep them open long after it ends.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import fcntl
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import time
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[2]
+BUILD = REPO / "build"
+BIN = BUILD / "win64"
+E2E = BUILD / "e2e"
+PREFIX = E2E / "wine"
+SHOTS = E2E / "shots"
+LOGS = E2E / "logs"
+
+PROGRAM_EXE = BIN / "tolvane.exe"
+# Files the program loads from its own folder, as tools/build.sh lays them out.
+PAYLOAD = ["ico.ico", "background.jpg", "help.html", "skin/background.jpg"]
+
+FORM1 = "TolvaneForm1"
+
+# Control identifiers, from resources/resource.h.
+IDC_FORM1_LABEL4 = 1004
+IDC_FORM1_LIST1 = 1010
+IDC_FORM1_LABEL1 = 1001
+IDC_FORM1_TEXT1 = 1011
+IDC_FORM1_LABEL2 = 1002
+IDC_FORM1_TEXT2 = 1012
+IDC_FORM1_LABEL3 = 1003
+IDC_FORM1_COMMAND1 = 1021
+IDC_FORM1_COMMAND2 = 1022
+IDC_FORM1_CLOSE = 1030
+
+WM_CLOSE = 0x0010
+WM_SYSCOMMAND = 0x0112
+SC_MINIMIZE = 0xF020
+SC_RESTORE = 0xF120
+
+# Prefix settings. Managed=N: with managed windows and no window manager Wine
+# stalls the program's thread about 2 s whenever a captioned or full-screen
+# window is hidden. The Chinese faces map to the WenQuanYi fonts of the host so
+# that the interface texts have glyphs.
+_CJK_FONTS = {
+    "宋体": "WenQuanYi Zen Hei",
+    "SimSun": "WenQuanYi Zen Hei",
+    "新宋体": "WenQuanYi Zen Hei",
+    "NSimSun": "WenQuanYi Zen Hei",
+    "黑体": "WenQuanYi Micro Hei",
+    "SimHei": "WenQuanYi Micro Hei",
+    "微软雅黑": "WenQuanYi Micro Hei",
+    "Microsoft YaHei": "WenQuanYi Micro Hei",
+}
+# Bumped whenever the settings above change, so that a reused prefix is rebuilt.
+_PREFIX_STAMP = "tolvane-e2e-prefix 1"
+
+DEFAULT_TIMEOUT = 15.0
+
+
+class RigError(RuntimeError):
+    pass
+
+
+def winpath(path: Path | str) -> str:
+    """The Windows name of a host path, through Wine's Z: drive."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def size_text(n: int) -> str:
+    """The size text of a drive list entry for a drive of n bytes."""
+    if n >= 1 << 30:
+        return f"{n / (1 << 30):,.2f} GB"
+    if n >= 1 << 20:
+        return f"{n / (1 << 20):,.2f} MB"
+    if n >= 1 << 10:
+        return f"{n / (1 << 10):,.2f} KB"
+    return f"{n:,}B"
+
+
+def volume_bytes(folder: Path) -> int:
+    """The total size Wine reports for a drive mounted on folder.
+
+    Wine takes the host file system's block count times its block size and
+    reports it in clusters of 4096 bytes.
+    """
+    st = os.statvfs(folder)
+    return st.f_bsize * st.f_blocks // 4096 * 4096
+
+
+def drive_entry(letter: str, folder: Path) -> str:
+    return f"{letter.upper()}: {size_text(volume_bytes(folder))}"
+
+
+def wait_until(predicate, timeout: float, interval: float = 0.05, what: str = "condition"):
+    """Polls predicate until it returns something truthy; returns that value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise TimeoutError(f"timed out after {timeout:.1f} s waiting for {what}")
+        time.sleep(interval)
+
+
+def _tool(name: str) -> Path:
+    exe = BIN / f"{name}.exe"
+    if not exe.exists():
+        raise RigError(f"{exe} is missing: run bash tools/build.sh first")
+    return exe
+
+
+def _pid_alive(pid: int) -> bool:
+    try:
+        os.kill(pid, 0)
+        return True
+    except OSError:
+        return False
+
+
+class WineSession:
+    """Xvfb, the private prefix and one persistent wineserver for a test run."""
+
+    def __init__(self):
+        self.display: str | None = None
+        self.xvfb: subprocess.Popen | None = None
+        self.env: dict[str, str] = {}
+        self._lock = None
+        self._calls = 0
+
+    # -- life cycle --------------------------------------------------------
+
+    def start(self):
+        E2E.mkdir(parents=True, exist_ok=True)
+        SHOTS.mkdir(parents=True, exist_ok=True)
+        LOGS.mkdir(parents=True, exist_ok=True)
+        self._take_lock()
+        self._start_xvfb()
+        self.env = self._wine_env()
+        # A run that died may have left its wineserver behind; its state
+        # (drives, windows) must not leak into this run.
+        self._run_host(["wineserver", "-k"], timeout=30, check=False)
+        self._ensure_prefix()
+        self._run_host(["wineserver", "-p"], timeout=30)
+        self.drivetool("reset")
+
+    def stop(self):
+        if self.env:
+            with contextlib.suppress(Exception):
+                self._run_host(["wineserver", "-k"], timeout=30, check=False)
+            with contextlib.suppress(Exception):
+                self._run_host(["wineserver", "-w"], timeout=30, check=False)
+        if self.xvfb:
+            self.xvfb.terminate()
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                self.xvfb.wait(10)
+            if self.xvfb.poll() is None:
+                self.xvfb.kill()
+            self.xvfb = None
+            (E2E / "xvfb.pid").unlink(missing_ok=True)
+        if self._lock:
+            self._lock.close()
+            self._lock = None
+
+    def _take_lock(self):
+        # Two runs in the same tree would share the prefix, its drives and its
+        # wineserver: the second one waits for the first.
+        self._lock = open(E2E / ".lock", "w")
+        deadline = time.monotonic() + 900
+        while True:
+            try:
+                fcntl.flock(self._lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                return
+            except BlockingIOError:
+                if time.monotonic() > deadline:
+                    raise RigError("another end-to-end run holds build/e2e/.lock")
+                time.sleep(1)
+
+    def _start_xvfb(self):
+        pidfile = E2E / "xvfb.pid"
+        if pidfile.exists():
+            # Left by a run that was killed: end its Xvfb if it is still ours.
+            with contextlib.suppress(Exception):
+                old = int(pidfile.read_text())
+                if b"Xvfb" in Path(f"/proc/{old}/cmdline").read_bytes():
+                    os.kill(old, signal.SIGTERM)
+            pidfile.unlink(missing_ok=True)
+        for n in range(90, 200):
+            if Path(f"/tmp/.X{n}-lock").exists() or Path(f"/tmp/.X11-unix/X{n}").exists():
+                continue
+            log = open(LOGS / "xvfb.log", "wb")
+            proc = subprocess.Popen(
+                ["Xvfb", f":{n}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                start_new_session=True)
+            sock = Path(f"/tmp/.X11-unix/X{n}")
+            deadline = time.monotonic() + 10
+            while time.monotonic() < deadline and proc.poll() is None and not sock.exists():
+                time.sleep(0.05)
+            if sock.exists() and proc.poll() is None:
+                self.display, self.xvfb = f":{n}", proc
+                pidfile.write_text(str(proc.pid))
+                return
+            # Another server won the race for this display: try the next one.
+            with contextlib.suppress(Exception):
+                proc.kill()
+                proc.wait(5)
+        raise RigError("no free X display for Xvfb")
+
+    def _wine_env(self) -> dict[str, str]:
+        env = {k: v for k, v in os.environ.items() if not k.startswith("WINE")}
+        env.update(
+            WINEPREFIX=str(PREFIX),
+            WINEDEBUG="-all",
+            # Code page 936 and language 0804 without any glibc locale.
+            LC_ALL="zh_CN.UTF-8",
+            DISPLAY=self.display,
+            # No Mono or Gecko installer dialogs in a fresh prefix.
+            WINEDLLOVERRIDES="mscoree,mshtml=",
+        )
+        return env
+
+    def _ensure_prefix(self):
+        stamp = PREFIX / ".tolvane-e2e"
+        healthy = (stamp.exists() and stamp.read_text() == _PREFIX_STAMP
+                   and (PREFIX / "system.reg").exists()
+                   and (PREFIX / "drive_c/windows/system32/kernel32.dll").exists())
+        if healthy:
+            return
+        shutil.rmtree(PREFIX, ignore_errors=True)
+        PREFIX.parent.mkdir(parents=True, exist_ok=True)
+        self._run_host(["wineboot", "-i"], timeout=180)
+        reg = E2E / "prefix.reg"
+        lines = ["Windows Registry Editor Version 5.00", "",
+                 "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]", '"Managed"="N"', "",
+                 "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]"]
+        lines += [f'"{face}"="{host}"' for face, host in _CJK_FONTS.items()]
+        # UTF-16 with a byte order mark: the Chinese value names survive intact.
+        reg.write_text("\r\n".join(lines) + "\r\n", encoding="utf-16")
+        self.wine("reg", "import", winpath(reg), timeout=60)
+        # The registry reaches the disk when the server ends; only then does
+        # the prefix count as made.
+        self._run_host(["wineserver", "-w"], timeout=60, check=False)
+        stamp.write_text(_PREFIX_STAMP)
+
+    # -- running things ----------------------------------------------------
+
+    def _run_host(self, argv, timeout: float, check: bool = True) -> int:
+        self._calls += 1
+        log = LOGS / "wine.log"
+        with open(log, "ab") as out:
+            proc = subprocess.run(argv, env=self.env, stdin=subprocess.DEVNULL, stdout=out,
+                                  stderr=subprocess.STDOUT, timeout=timeout)
+        if check and proc.returncode != 0:
+            raise RigError(f"{' '.join(map(str, argv))} exited with {proc.returncode} (see {log})")
+        return proc.returncode
+
+    def wine(self, program, *args, timeout: float = 60) -> int:
+        """Runs a Windows program to its end; returns its exit code."""
+        return self._run_host(["wine", str(program), *map(str, args)], timeout=timeout, check=False)
+
+    def tool(self, name: str, *args, timeout: float = 60) -> tuple[int, str]:
+        """Runs one of the helpers with --out; returns its exit code and output."""
+        self._calls += 1
+        out = E2E / f"out-{os.getpid()}-{self._calls}.txt"
+        try:
+            rc = self.wine(_tool(name), "--out", winpath(out), *args, timeout=timeout)
+            text = out.read_text(encoding="utf-8") if out.exists() else ""
+        finally:
+            out.unlink(missing_ok=True)
+        return rc, text
+
+    def drivetool(self, *args) -> str:
+        rc, text = self.tool("drivetool", *args)
+        if rc != 0:
+            raise RigError(f"drivetool {' '.join(map(str, args))}: {text.strip() or f'exit {rc}'}")
+        return text
+
+    def wintool(self, *args, timeout: float = 60):
+        """Runs wintool; returns its parsed JSON output, or None on exit code 1."""
+        rc, text = self.tool("wintool", *args, timeout=timeout)
+        if rc == 1:
+            return None
+        if rc != 0:
+            raise RigError(f"wintool {' '.join(map(str, args))} exited with {rc:#x}: {text.strip()}")
+        return json.loads(text) if text.strip() else {}
+
+    def query_drive(self, letter: str) -> dict:
+        text = self.drivetool("query", letter)
+        info = dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
+        info["total"] = int(info.get("total", "0"))
+        info["logical"] = info.get("logical") == "1"
+        return info
+
+    # -- the X side --------------------------------------------------------
+
+    def xdotool(self, *args) -> str:
+        proc = subprocess.run(["xdotool", *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, timeout=30)
+        if proc.returncode != 0:
+            raise RigError(f"xdotool {' '.join(map(str, args))}: {proc.stderr.strip()}")
+        return proc.stdout
+
+    def click(self, x: int, y: int, button: int = 1):
+        self.xdotool("mousemove", x, y, "click", button)
+
+    def focus_and_keys(self, exe_name: str, *keys: str):
+        """Gives the program's visible window the X focus, then sends keys.
+
+        Keys reach a window only once it has the X focus. Chinese titles do not
+        match xdotool's --name, so the window is found by its class, which Wine
+        sets to the exe name.
+        """
+        ids = self.xdotool("search", "--onlyvisible", "--class", exe_name).split()
+        if not ids:
+            raise RigError(f"no visible X window of class {exe_name}")
+        self.xdotool("windowfocus", "--sync", ids[-1])
+        self.xdotool("key", "--delay", 50, *keys)
+
+    def screenshot(self, path: Path) -> Path:
+        path.parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run(["import", "-window", "root", "-display", self.display, str(path)], env=self.env,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=30, check=False)
+        return path
+
+
+class Program:
+    """One test's copy of the program, its Windows directory and its drives."""
+
+    def __init__(self, session: WineSession, workdir: Path, test_name: str, exe: Path = PROGRAM_EXE):
+        self.session = session
+        self.test_name = re.sub(r"[^A-Za-z0-9_.-]+", "_", test_name).strip("_")
+        self.folder = workdir / "program"
+        self.windir = workdir / "windows"
+        self.drives_root = workdir / "drives"
+        self.pid: int | None = None
+        self.form1_hwnd: int | None = None
+        self._letters: set[str] = set()
+        self._mounts: list[Path] = []
+        for d in (self.folder, self.windir, self.drives_root):
+            d.mkdir(parents=True, exist_ok=True)
+        self.exe = self.folder / exe.name
+        shutil.copy2(exe, self.exe)
+        for rel in PAYLOAD:
+            src = exe.parent / rel
+            if not src.exists():
+                src = REPO / "resources" / rel
+            if src.exists():
+                (self.folder / rel).parent.mkdir(parents=True, exist_ok=True)
+                shutil.copy2(src, self.folder / rel)
+
+    @property
+    def settings_file(self) -> Path:
+        return self.windir / "vemro.qarn"
+
+    # -- the program ---------------------------------------------------------
+
+    def start(self, *args, window: str | None = FORM1, timeout: float = DEFAULT_TIMEOUT) -> int:
+        """Starts the program with its own windir; waits for its window to show."""
+        out = self.folder.parent / "launch.json"
+        rc = self.session.wine(_tool("launch"), "--out", winpath(out), "--windir", winpath(self.windir),
+                               winpath(self.exe), *args)
+        first = out.read_text(encoding="utf-8").splitlines()[0] if out.exists() else "{}"
+        self.pid = json.loads(first).get("pid")
+        if rc != 0 or not self.pid:
+            raise RigError(f"could not start {self.exe}: {first}")
+        if window:
+            info = self.wait_window(window, "visible", timeout)
+            if window == FORM1:
+                self.form1_hwnd = info["hwnd"]
+        return self.pid
+
+    def alive(self) -> bool:
+        return self.pid is not None and self.session.wintool("alive", self.pid) is not None
+
+    def wait_exit(self, timeout: float = DEFAULT_TIMEOUT) -> int | None:
+        """Waits for the program to end; returns its exit code."""
+        info = self.session.wintool("waitexit", self.pid, int(timeout * 1000), timeout=timeout + 30)
+        if info is None:
+            raise TimeoutError(f"the program was still running after {timeout:.1f} s")
+        return info.get("exit_code")
+
+    def kill(self):
+        if self.pid is not None:
+            self.session.wintool("kill", self.pid)
+            self.pid = None
+
+    def close(self):
+        """Ends the program and undoes everything the test set up."""
+        try:
+            self.kill()
+            if self._letters:
+                self.session.drivetool("reset")
+                self._letters.clear()
+        finally:
+            for m in reversed(self._mounts):
+                subprocess.run(["umount", "-l", str(m)], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, check=False)
+            self._mounts.clear()
+
+    # -- windows ---------------------------------------------------------------
+
+    def snapshot(self, cls: str = FORM1) -> dict | None:
+        """The window of that class and its controls, or None when there is none."""
+        return self.session.wintool("snapshot", cls)
+
+    def wait_window(self, cls: str, state: str, timeout: float = DEFAULT_TIMEOUT) -> dict:
+        """Waits until a window of cls exists|gone|visible|hidden; returns its state."""
+        info = self.session.wintool("wait", cls, state, int(timeout * 1000), timeout=timeout + 30)
+        if info is None:
+            raise TimeoutError(f"window {cls} not {state} after {timeout:.1f} s")
+        return info
+
+    @staticmethod
+    def control(snap: dict, ctrl_id: int) -> dict:
+        for child in snap["children"]:
+            if child["id"] == ctrl_id:
+                return child
+        raise KeyError(f"no control {ctrl_id} in {snap['class']}")
+
+    def text(self, ctrl_id: int, cls: str = FORM1) -> str:
+        snap = self.snapshot(cls)
+        if snap is None:
+            raise RigError(f"no window {cls}")
+        return self.control(snap, ctrl_id)["text"]
+
+    def list_items(self, ctrl_id: int = IDC_FORM1_LIST1, cls: str = FORM1) -> list[str]:
+        snap = self.snapshot(cls)
+        if snap is None:
+            raise RigError(f"no window {cls}")
+        return self.control(snap, ctrl_id)["items"]
+
+    def send(self, cls: str, msg: int, wparam: int = 0, lparam: int = 0):
+        return self.session.wintool("send", cls, msg, wparam, lparam)
+
+    def post(self, cls: str, msg: int, wparam: int = 0, lparam: int = 0):
+        return self.session.wintool("post", cls, msg, wparam, lparam)
+
+    def set_text(self, ctrl_id: int, text: str, cls: str = FORM1):
+        return self.session.wintool("settext", cls, ctrl_id, text.encode("utf-8").hex())
+
+    def click_control(self, ctrl_id: int, cls: str = FORM1, dx: int | None = None, dy: int | None = None):
+        """A real mouse click on a control: at its centre, or dx, dy into it."""
+        snap = self.snapshot(cls)
+        if snap is None:
+            raise RigError(f"no window {cls}")
+        left, top, right, bottom = self.control(snap, ctrl_id)["rect"]
+        x = left + (dx if dx is not None else (right - left) // 2)
+        y = top + (dy if dy is not None else (bottom - top) // 2)
+        self.session.click(x, y)
+
+    def click_list_item(self, index: int, ctrl_id: int = IDC_FORM1_LIST1, cls: str = FORM1):
+        """Clicks the index-th entry of a list box, counting from its top."""
+        snap = self.snapshot(cls)
+        lb = self.control(snap, ctrl_id)
+        left, top, right, bottom = lb["rect"]
+        height = self.session.wintool("sendto", cls, ctrl_id, 0x01A1, index, 0)["result"]  # LB_GETITEMHEIGHT
+        # Two pixels in from the list's edge: the client edge frame.
+        self.session.click(left + min(40, (right - left) // 2), top + 2 + index * height + height // 2)
+
+    def keys(self, *keys: str):
+        self.session.focus_and_keys(self.exe.name, *keys)
+
+    # -- the notification area ---------------------------------------------
+
+    def tray(self, owner: str | int | None = None) -> dict:
+        """The tray as Wine shows it; with owner, whether icon uID 1 of that
+        window (class name or handle) is still known to the shell."""
+        owner = owner if owner is not None else (self.form1_hwnd or FORM1)
+        return self.session.wintool("tray", owner, 1)
+
+    def click_tray_icon(self, index: int = 0, button: int = 1):
+        icons = self.tray()["icons"]
+        if len(icons) <= index:
+            raise RigError(f"no tray icon {index}: {icons}")
+        left, top, right, bottom = icons[index]["rect"]
+        self.session.click((left + right) // 2, (top + bottom) // 2, button)
+
+    # -- drives ------------------------------------------------------------------
+
+    def drive_folder(self, letter: str) -> Path:
+        folder = self.drives_root / letter.lower()
+        folder.mkdir(parents=True, exist_ok=True)
+        return folder
+
+    def plug(self, letter: str, kind: str = "removable", folder: Path | None = None) -> Path:
+        """Plugs in a drive backed by a host folder; returns the folder."""
+        folder = folder or self.drive_folder(letter)
+        self._letters.add(letter.lower())
+        self.session.drivetool("plug", letter, str(folder), kind)
+        return folder
+
+    def plug_empty_slot(self, letter: str):
+        """A removable drive letter with no medium, like a card reader's."""
+        self._letters.add(letter.lower())
+        self.session.drivetool("nomedia", letter)
+
+    def pull(self, letter: str):
+        self.session.drivetool("pull", letter)
+        self._letters.discard(letter.lower())
+
+    def sized_volume(self, letter: str, size: int) -> Path:
+        """A folder on a tmpfs of the given size, for drives of an exact size.
+
+        Needs the right to mount (root on a machine that allows it); raises
+        PermissionError otherwise.
+        """
+        folder = self.drive_folder(letter)
+        proc = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", str(folder)],
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True, check=False)
+        if proc.returncode != 0:
+            raise PermissionError(f"cannot mount a tmpfs: {proc.stderr.strip()}")
+        self._mounts.append(folder)
+        return folder
+
+    # -- pictures ----------------------------------------------------------------
+
+    def screenshot(self, label: str) -> Path:
+        """Saves the whole screen as build/e2e/shots/<test>-<label>.png."""
+        return self.session.screenshot(SHOTS / f"{self.test_name}-{label}.png")

@@ -1,0 +1,129 @@
+// launch: starts a program with its own "windir", for the end-to-end tests.
+//
+//   launch --out FILE [--windir DIR] [--wait MS] PROGRAM [ARGS...]
+//
+// The program finds its settings file through the environment variable
+// windir. Wine replaces that variable in every process started from a Unix
+// shell, but passes on what a Windows parent puts in the child's environment
+// block: so each test gives the program a Windows directory of its own here and
+// no test touches a shared settings file.
+//
+// FILE receives one JSON line {"pid":N} (the Windows process id) as soon as the
+// program runs; with --wait, a second line {"exit_code":N} once it ended, or
+// {"exit_code":null} when MS passed first (the program keeps running). The
+// working directory is the program's folder, as when started from Explorer.
+// Exit code 0 when the program was started, 1 when it could not be, 2 on a
+// usage error.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <cwctype>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Quotes one argument the way CommandLineToArgvW reads it back.
+std::wstring Quote(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  size_t slashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++slashes;
+      continue;
+    }
+    out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+    slashes = 0;
+    out += c;
+  }
+  out.append(slashes * 2, L'\\');
+  return out + L"\"";
+}
+
+bool StartsWithNoCase(const wchar_t* s, const wchar_t* prefix) {
+  for (; *prefix; ++s, ++prefix) {
+    if (std::towlower(*s) != std::towlower(*prefix)) return false;
+  }
+  return true;
+}
+
+// The current environment with windir replaced.
+std::vector<wchar_t> EnvironmentWith(const std::wstring& windir) {
+  std::vector<wchar_t> block;
+  wchar_t* env = GetEnvironmentStringsW();
+  for (const wchar_t* p = env; p && *p; p += std::wcslen(p) + 1) {
+    if (StartsWithNoCase(p, L"windir=")) continue;
+    block.insert(block.end(), p, p + std::wcslen(p) + 1);
+  }
+  if (env) FreeEnvironmentStringsW(env);
+  std::wstring var = L"windir=" + windir;
+  block.insert(block.end(), var.c_str(), var.c_str() + var.size() + 1);
+  block.push_back(L'\0');
+  return block;
+}
+
+int Usage() {
+  std::fputs("usage: launch --out FILE [--windir DIR] [--wait MS] PROGRAM [ARGS...]\n", stderr);
+  return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const wchar_t* out_path = nullptr;
+  const wchar_t* windir = nullptr;
+  long wait_ms = -1;
+  int i = 1;
+  for (; i + 1 < argc && argv[i][0] == L'-' && argv[i][1] == L'-'; i += 2) {
+    std::wstring opt = argv[i];
+    if (opt == L"--out") {
+      out_path = argv[i + 1];
+    } else if (opt == L"--windir") {
+      windir = argv[i + 1];
+    } else if (opt == L"--wait") {
+      wait_ms = std::wcstol(argv[i + 1], nullptr, 10);
+    } else {
+      return Usage();
+    }
+  }
+  if (!out_path || i >= argc) return Usage();
+
+  std::wstring program = argv[i];
+  std::wstring cmdline;
+  for (int k = i; k < argc; ++k) cmdline += (k > i ? L" " : L"") + Quote(argv[k]);
+  std::wstring folder = program.substr(0, program.find_last_of(L"\\/") == std::wstring::npos
+                                              ? 0
+                                              : program.find_last_of(L"\\/"));
+
+  std::vector<wchar_t> env;
+  if (windir) env = EnvironmentWith(windir);
+
+  FILE* out = _wfopen(out_path, L"wb");
+  if (!out) return 1;
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(program.c_str(), cmdline.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                      windir ? env.data() : nullptr, folder.empty() ? nullptr : folder.c_str(), &si, &pi)) {
+    std::fprintf(out, "{\"pid\":null,\"error\":%lu}\n", GetLastError());
+    std::fclose(out);
+    return 1;
+  }
+  std::fprintf(out, "{\"pid\":%lu}\n", pi.dwProcessId);
+  std::fflush(out);
+  if (wait_ms >= 0) {
+    DWORD code = 0;
+    if (WaitForSingleObject(pi.hProcess, static_cast<DWORD>(wait_ms)) == WAIT_OBJECT_0 &&
+        GetExitCodeProcess(pi.hProcess, &code)) {
+      std::fprintf(out, "{\"exit_code\":%lu}\n", code);
+    } else {
+      std::fputs("{\"exit_code\":null}\n", out);
+    }
+  }
+  std::fclose(out);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return 0;
+}

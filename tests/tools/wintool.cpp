@@ -1,0 +1,477 @@
+// wintool: looks into and drives the windows of a program running under Wine,
+// for the end-to-end tests.
+//
+//   wintool --out FILE windows [CLASS]                 top-level windows, JSON list
+//   wintool --out FILE snapshot CLASS                  one window and its controls, JSON
+//   wintool --out FILE wait CLASS STATE TIMEOUT_MS     STATE: exists|gone|visible|hidden
+//   wintool --out FILE send CLASS MSG WPARAM LPARAM    SendMessage to the window, prints the result
+//   wintool --out FILE post CLASS MSG WPARAM LPARAM
+//   wintool --out FILE sendto CLASS ID MSG WPARAM LPARAM   to the control ID of the window
+//   wintool --out FILE settext CLASS ID HEX            WM_SETTEXT, text as hex of its UTF-8
+//   wintool --out FILE alive PID                       Windows process id
+//   wintool --out FILE waitexit PID TIMEOUT_MS
+//   wintool --out FILE kill PID
+//   wintool --out FILE tray [CLASS|HWND [UID]]         the notification area, JSON
+//   wintool demo CLASS [tray]                          a stand-in window (see Demo)
+//
+// Numbers may be decimal or 0x hex. CLASS picks the first top-level window of
+// that class, shown or hidden. Output is UTF-8 (JSON where noted) in FILE, not
+// on a pipe: the services that the first program of a Wine session starts
+// inherit pipes and keep them open. Non-ASCII input comes hex-encoded because
+// the Unix side's command line reaches Wine in an ASCII charset. Exit code 0
+// on success, 1 when the window, control or process is missing or a wait timed
+// out, 2 on a usage error.
+#include <windows.h>
+#include <dbt.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+FILE* g_out = nullptr;
+
+void Emit(const std::string& s) {
+  if (!g_out) return;
+  std::fwrite(s.data(), 1, s.size(), g_out);
+  std::fflush(g_out);
+}
+
+std::string Utf8(const std::wstring& w) {
+  if (w.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+std::wstring FromHexUtf8(const std::wstring& hex) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+    bytes.push_back(static_cast<char>(std::wcstoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+  }
+  if (bytes.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), w.data(), n);
+  return w;
+}
+
+std::string Json(const std::wstring& w) {
+  std::string out = "\"";
+  for (unsigned char c : Utf8(w)) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string Num(long long v) { return std::to_string(v); }
+
+std::string Handle(HWND h) { return Num(static_cast<long long>(reinterpret_cast<INT_PTR>(h))); }
+
+std::string Rect(const RECT& r) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "[%ld,%ld,%ld,%ld]", r.left, r.top, r.right, r.bottom);
+  return buf;
+}
+
+bool ParseNum(const wchar_t* s, long long* v) {
+  if (!s || !*s) return false;
+  wchar_t* end = nullptr;
+  *v = static_cast<long long>(std::wcstoll(s, &end, 0));
+  return end && *end == L'\0';
+}
+
+std::wstring ClassOf(HWND h) {
+  wchar_t buf[256] = {};
+  GetClassNameW(h, buf, 256);
+  return buf;
+}
+
+// A window that hangs must not hang the test: every cross-process message
+// carries a timeout.
+constexpr UINT kSendTimeoutMs = 5000;
+
+std::wstring TextOf(HWND h) {
+  DWORD_PTR len = 0;
+  if (!SendMessageTimeoutW(h, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &len)) return {};
+  std::wstring buf(len + 1, L'\0');
+  DWORD_PTR got = 0;
+  if (!SendMessageTimeoutW(h, WM_GETTEXT, len + 1, reinterpret_cast<LPARAM>(buf.data()), SMTO_ABORTIFHUNG,
+                           kSendTimeoutMs, &got)) {
+    return {};
+  }
+  buf.resize(got);
+  return buf;
+}
+
+HWND FindTop(const std::wstring& cls) { return FindWindowExW(nullptr, nullptr, cls.c_str(), nullptr); }
+
+std::string WindowJson(HWND h) {
+  RECT r{};
+  GetWindowRect(h, &r);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  return "{\"hwnd\":" + Handle(h) + ",\"pid\":" + Num(pid) + ",\"class\":" + Json(ClassOf(h)) +
+         ",\"title\":" + Json(TextOf(h)) + ",\"visible\":" + (IsWindowVisible(h) ? "true" : "false") +
+         ",\"iconic\":" + (IsIconic(h) ? "true" : "false") +
+         ",\"enabled\":" + (IsWindowEnabled(h) ? "true" : "false") +
+         ",\"foreground\":" + (GetForegroundWindow() == h ? "true" : "false") + ",\"rect\":" + Rect(r);
+}
+
+// List box items, read with the messages Wine marshals across processes.
+std::string ListItems(HWND lb) {
+  DWORD_PTR count = 0;
+  if (!SendMessageTimeoutW(lb, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &count)) return "[]";
+  std::string out = "[";
+  for (DWORD_PTR i = 0; i < count && static_cast<LONG_PTR>(count) > 0; ++i) {
+    DWORD_PTR len = 0;
+    SendMessageTimeoutW(lb, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &len);
+    std::wstring buf(static_cast<LONG_PTR>(len) > 0 ? len + 1 : 1, L'\0');
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(lb, LB_GETTEXT, i, reinterpret_cast<LPARAM>(buf.data()), SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                        &got);
+    buf.resize(static_cast<LONG_PTR>(got) > 0 ? got : 0);
+    if (i) out += ",";
+    out += Json(buf);
+  }
+  return out + "]";
+}
+
+BOOL CALLBACK CollectChild(HWND h, LPARAM lp) {
+  reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
+  return TRUE;
+}
+
+int Snapshot(const std::wstring& cls) {
+  HWND h = FindTop(cls);
+  if (!h) {
+    Emit("{\"missing\":" + Json(cls) + "}\n");
+    return 1;
+  }
+  std::string out = WindowJson(h) + ",\"children\":[";
+  std::vector<HWND> kids;
+  EnumChildWindows(h, CollectChild, reinterpret_cast<LPARAM>(&kids));
+  bool first = true;
+  for (HWND k : kids) {
+    RECT r{};
+    GetWindowRect(k, &r);
+    std::wstring kc = ClassOf(k);
+    out += first ? "" : ",";
+    first = false;
+    out += "{\"hwnd\":" + Handle(k) + ",\"id\":" + Num(GetDlgCtrlID(k)) + ",\"class\":" + Json(kc) +
+           ",\"text\":" + Json(TextOf(k)) + ",\"visible\":" + (IsWindowVisible(k) ? "true" : "false") +
+           ",\"rect\":" + Rect(r);
+    if (_wcsicmp(kc.c_str(), L"ListBox") == 0) {
+      DWORD_PTR sel = 0;
+      SendMessageTimeoutW(k, LB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &sel);
+      out += ",\"items\":" + ListItems(k) + ",\"selected\":" + Num(static_cast<LONG_PTR>(sel));
+    }
+    out += "}";
+  }
+  Emit(out + "]}\n");
+  return 0;
+}
+
+struct EnumTop {
+  std::wstring cls;
+  std::string out;
+  bool first = true;
+};
+
+BOOL CALLBACK ListTop(HWND h, LPARAM lp) {
+  auto* e = reinterpret_cast<EnumTop*>(lp);
+  if (!e->cls.empty() && ClassOf(h) != e->cls) return TRUE;
+  e->out += e->first ? "" : ",\n";
+  e->first = false;
+  e->out += WindowJson(h) + "}";
+  return TRUE;
+}
+
+int Windows(const std::wstring& cls) {
+  EnumTop e{cls};
+  EnumWindows(ListTop, reinterpret_cast<LPARAM>(&e));
+  Emit("[" + e.out + "]\n");
+  return 0;
+}
+
+// Polls in-process: one Wine start per wait instead of one per poll.
+int Wait(const std::wstring& cls, const std::wstring& state, long long timeout_ms) {
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms);
+  for (;;) {
+    HWND h = FindTop(cls);
+    bool met = state == L"exists"    ? h != nullptr
+               : state == L"gone"    ? h == nullptr
+               : state == L"visible" ? h && IsWindowVisible(h)
+                                     : h && !IsWindowVisible(h);
+    if (met) {
+      Emit(h ? WindowJson(h) + "}\n" : "{}\n");
+      return 0;
+    }
+    if (GetTickCount64() >= deadline) return 1;
+    Sleep(20);
+  }
+}
+
+int Message(HWND h, bool post, long long msg, long long wp, long long lp) {
+  if (!h) return 1;
+  if (post) {
+    if (!PostMessageW(h, static_cast<UINT>(msg), static_cast<WPARAM>(wp), static_cast<LPARAM>(lp))) return 1;
+    Emit("{\"posted\":true}\n");
+    return 0;
+  }
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(h, static_cast<UINT>(msg), static_cast<WPARAM>(wp), static_cast<LPARAM>(lp),
+                           SMTO_ABORTIFHUNG, kSendTimeoutMs, &result)) {
+    return 1;
+  }
+  Emit("{\"result\":" + Num(static_cast<LONG_PTR>(result)) + "}\n");
+  return 0;
+}
+
+int Alive(DWORD pid) {
+  HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
+  DWORD code = 0;
+  bool alive = p && GetExitCodeProcess(p, &code) && code == STILL_ACTIVE;
+  if (p) CloseHandle(p);
+  Emit(std::string("{\"alive\":") + (alive ? "true" : "false") + ",\"exit_code\":" +
+       (p && !alive ? Num(code) : "null") + "}\n");
+  return alive ? 0 : 1;
+}
+
+int WaitExit(DWORD pid, long long timeout_ms) {
+  HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
+  if (!p) {
+    Emit("{\"exited\":true,\"exit_code\":null}\n");
+    return 0;
+  }
+  DWORD w = WaitForSingleObject(p, static_cast<DWORD>(timeout_ms));
+  DWORD code = 0;
+  GetExitCodeProcess(p, &code);
+  CloseHandle(p);
+  if (w != WAIT_OBJECT_0) return 1;
+  Emit("{\"exited\":true,\"exit_code\":" + Num(code) + "}\n");
+  return 0;
+}
+
+int Kill(DWORD pid) {
+  HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+  if (!p) return 1;
+  BOOL ok = TerminateProcess(p, 255);
+  if (ok) WaitForSingleObject(p, 5000);
+  CloseHandle(p);
+  return ok ? 0 : 1;
+}
+
+// The notification area as Wine shows it when there is no desktop window and
+// no XEmbed tray on the X server: Wine 8's X11 driver docks the icons into a
+// stand-alone window, class __winex11_standalone_tray, title "Wine System
+// Tray", whose children are the icons; it is hidden while no icon shows.
+// Later Wine versions keep that window in explorer under Shell_TrayWnd; both
+// are looked for. For one icon, identified by its owner window and id, the
+// report also says whether the shell still knows it: NIM_MODIFY without any
+// flag changes nothing and succeeds only for an icon that exists.
+int Tray(const std::wstring& owner_class, long long uid) {
+  HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
+  if (!tray) tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+  std::string out = "{\"tray\":" + Handle(tray);
+  if (tray) {
+    RECT r{}, c{};
+    GetWindowRect(tray, &r);
+    GetClientRect(tray, &c);
+    MapWindowPoints(tray, nullptr, reinterpret_cast<POINT*>(&c), 2);
+    out += ",\"class\":" + Json(ClassOf(tray)) + ",\"visible\":" + (IsWindowVisible(tray) ? "true" : "false") +
+           ",\"rect\":" + Rect(r) + ",\"client\":" + Rect(c);
+  }
+  out += ",\"icons\":[";
+  std::vector<HWND> kids;
+  if (tray) EnumChildWindows(tray, CollectChild, reinterpret_cast<LPARAM>(&kids));
+  bool first = true;
+  for (HWND k : kids) {
+    if (GetParent(k) != tray || !IsWindowVisible(k)) continue;
+    RECT r{};
+    GetWindowRect(k, &r);
+    out += first ? "" : ",";
+    first = false;
+    out += "{\"hwnd\":" + Handle(k) + ",\"class\":" + Json(ClassOf(k)) + ",\"rect\":" + Rect(r) + "}";
+  }
+  out += "]";
+  if (!owner_class.empty()) {
+    // The owner may also be given by its handle, to ask about the icon of a
+    // window that is gone.
+    long long handle = 0;
+    HWND owner = ParseNum(owner_class.c_str(), &handle) ? reinterpret_cast<HWND>(static_cast<INT_PTR>(handle))
+                                                        : FindTop(owner_class);
+    out += ",\"owner\":" + Handle(owner) + ",\"known\":";
+    if (owner) {
+      NOTIFYICONDATAW nid{};
+      nid.cbSize = sizeof(nid);
+      nid.hWnd = owner;
+      nid.uID = static_cast<UINT>(uid);
+      out += Shell_NotifyIconW(NIM_MODIFY, &nid) ? "true" : "false";
+    } else {
+      out += "null";
+    }
+  }
+  Emit(out + "}\n");
+  return 0;
+}
+
+// A stand-in program for checking the rig itself: a window of the given
+// class with a list box (ID 1010) and a status line (ID 1003), optionally
+// with a tray icon (uID 1). A left press on the icon shows the window again,
+// minimising hides it, closing deletes the icon and ends the program. A
+// volume arrival or removal broadcast shows as "arrival E:" or "removal E:"
+// on the status line.
+constexpr UINT kDemoTrayMsg = WM_APP + 1;
+bool g_demo_tray = false;
+
+LRESULT CALLBACK DemoProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case kDemoTrayMsg:
+      if (LOWORD(lp) == WM_LBUTTONDOWN) {
+        ShowWindow(h, SW_RESTORE);
+        ShowWindow(h, SW_SHOW);
+      }
+      return 0;
+    case WM_SIZE:
+      if (wp == SIZE_MINIMIZED) ShowWindow(h, SW_HIDE);
+      return 0;
+    case WM_DEVICECHANGE: {
+      const auto* vol = reinterpret_cast<const DEV_BROADCAST_VOLUME*>(lp);
+      if ((wp == DBT_DEVICEARRIVAL || wp == DBT_DEVICEREMOVECOMPLETE) && vol &&
+          vol->dbcv_devicetype == DBT_DEVTYP_VOLUME) {
+        std::wstring text = wp == DBT_DEVICEARRIVAL ? L"arrival " : L"removal ";
+        for (int bit = 0; bit < 26; ++bit) {
+          if (vol->dbcv_unitmask & (1u << bit)) text += std::wstring{static_cast<wchar_t>(L'A' + bit), L':'};
+        }
+        SetDlgItemTextW(h, 1003, text.c_str());
+      }
+      return TRUE;
+    }
+    case WM_DESTROY:
+      if (g_demo_tray) {
+        NOTIFYICONDATAW nid{};
+        nid.cbSize = sizeof(nid);
+        nid.hWnd = h;
+        nid.uID = 1;
+        Shell_NotifyIconW(NIM_DELETE, &nid);
+      }
+      PostQuitMessage(0);
+      return 0;
+  }
+  return DefWindowProcW(h, msg, wp, lp);
+}
+
+int Demo(const std::wstring& cls, bool tray) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = DemoProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = cls.c_str();
+  if (!RegisterClassW(&wc)) return 1;
+  HWND h = CreateWindowExW(0, cls.c_str(), L"Rig demo", WS_OVERLAPPEDWINDOW, 100, 100, 360, 260, nullptr, nullptr,
+                           wc.hInstance, nullptr);
+  if (!h) return 1;
+  HWND lb = CreateWindowExW(WS_EX_CLIENTEDGE, L"LISTBOX", nullptr, WS_CHILD | WS_VISIBLE | LBS_NOTIFY, 10, 10, 150,
+                            120, h, reinterpret_cast<HMENU>(1010), wc.hInstance, nullptr);
+  SendMessageW(lb, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"E: 1.00 GB"));
+  SendMessageW(lb, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"移动磁盘"));
+  CreateWindowExW(0, L"STATIC", L"请插入！", WS_CHILD | WS_VISIBLE, 10, 140, 300, 20, h,
+                  reinterpret_cast<HMENU>(1003), wc.hInstance, nullptr);
+  if (tray) {
+    NOTIFYICONDATAW nid{};
+    nid.cbSize = sizeof(nid);
+    nid.hWnd = h;
+    nid.uID = 1;
+    nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    nid.uCallbackMessage = kDemoTrayMsg;
+    nid.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    std::wcscpy(nid.szTip, L"Rig demo");
+    g_demo_tray = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
+  }
+  ShowWindow(h, SW_SHOW);
+  MSG m;
+  while (GetMessageW(&m, nullptr, 0, 0) > 0) {
+    TranslateMessage(&m);
+    DispatchMessageW(&m);
+  }
+  return 0;
+}
+
+int Usage() {
+  std::fputs("usage: wintool --out FILE windows|snapshot|wait|send|post|sendto|settext|alive|waitexit|kill|tray ...\n"
+             "       wintool demo CLASS [tray]\n",
+             stderr);
+  return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  int i = 1;
+  if (i + 1 < argc && std::wcscmp(argv[i], L"--out") == 0) {
+    g_out = _wfopen(argv[i + 1], L"wb");
+    if (!g_out) return 2;
+    i += 2;
+  }
+  if (i >= argc) return Usage();
+  const std::wstring cmd = argv[i++];
+  const int rest = argc - i;
+  wchar_t** a = argv + i;
+  long long n1 = 0, n2 = 0, n3 = 0, n4 = 0;
+  int rc = 2;
+
+  if (cmd == L"windows" && rest <= 1) {
+    rc = Windows(rest ? a[0] : L"");
+  } else if (cmd == L"snapshot" && rest == 1) {
+    rc = Snapshot(a[0]);
+  } else if (cmd == L"wait" && rest == 3 && ParseNum(a[2], &n1)) {
+    std::wstring st = a[1];
+    if (st == L"exists" || st == L"gone" || st == L"visible" || st == L"hidden") rc = Wait(a[0], st, n1);
+  } else if ((cmd == L"send" || cmd == L"post") && rest == 4 && ParseNum(a[1], &n1) && ParseNum(a[2], &n2) &&
+             ParseNum(a[3], &n3)) {
+    rc = Message(FindTop(a[0]), cmd == L"post", n1, n2, n3);
+  } else if (cmd == L"sendto" && rest == 5 && ParseNum(a[1], &n4) && ParseNum(a[2], &n1) && ParseNum(a[3], &n2) &&
+             ParseNum(a[4], &n3)) {
+    HWND top = FindTop(a[0]);
+    rc = Message(top ? GetDlgItem(top, static_cast<int>(n4)) : nullptr, false, n1, n2, n3);
+  } else if (cmd == L"settext" && rest == 3 && ParseNum(a[1], &n1)) {
+    HWND top = FindTop(a[0]);
+    HWND ctl = top ? GetDlgItem(top, static_cast<int>(n1)) : nullptr;
+    std::wstring text = FromHexUtf8(a[2]);
+    DWORD_PTR r = 0;
+    rc = ctl && SendMessageTimeoutW(ctl, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
+                                    kSendTimeoutMs, &r)
+             ? 0
+             : 1;
+  } else if (cmd == L"alive" && rest == 1 && ParseNum(a[0], &n1)) {
+    rc = Alive(static_cast<DWORD>(n1));
+  } else if (cmd == L"waitexit" && rest == 2 && ParseNum(a[0], &n1) && ParseNum(a[1], &n2)) {
+    rc = WaitExit(static_cast<DWORD>(n1), n2);
+  } else if (cmd == L"kill" && rest == 1 && ParseNum(a[0], &n1)) {
+    rc = Kill(static_cast<DWORD>(n1));
+  } else if (cmd == L"tray" && rest <= 2 && (rest < 2 || ParseNum(a[1], &n1))) {
+    rc = Tray(rest ? a[0] : L"", rest == 2 ? n1 : 1);
+  } else if (cmd == L"demo" && (rest == 1 || (rest == 2 && std::wcscmp(a[1], L"tray") == 0))) {
+    rc = Demo(a[0], rest == 2);
+  } else {
+    rc = Usage();
+  }
+  if (g_out) std::fclose(g_out);
+  return rc;
+}

@@ -1,0 +1,156 @@
+// The keyboard guard's hook thread against injected key strokes. A second
+// low-level hook, installed first and so called after the guard, shows what
+// the guard let through to the rest of the system.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "lock/keyboard_hook_win.h"
+
+namespace tolvane {
+namespace {
+
+// Counts, per virtual-key code, the events that reach it.
+class DownstreamHook {
+ public:
+  DownstreamHook() {
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    thread_ = std::thread([this, ready] {
+      MSG msg;
+      PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+      thread_id_ = GetCurrentThreadId();
+      instance_ = this;
+      HHOOK hook = SetWindowsHookExW(WH_KEYBOARD_LL, Proc, GetModuleHandleW(nullptr), 0);
+      ok_ = hook != nullptr;
+      SetEvent(ready);
+      if (!hook) return;
+      while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+      UnhookWindowsHookEx(hook);
+    });
+    WaitForSingleObject(ready, INFINITE);
+    CloseHandle(ready);
+  }
+  ~DownstreamHook() {
+    if (ok_) PostThreadMessageW(thread_id_, WM_QUIT, 0, 0);
+    thread_.join();
+  }
+  bool ok() const { return ok_; }
+  int count(unsigned vk) const { return counts_[vk & 0xFF].load(); }
+  int total() const { return total_.load(); }
+
+ private:
+  static LRESULT CALLBACK Proc(int code, WPARAM wp, LPARAM lp) {
+    if (code == HC_ACTION && instance_) {
+      const auto* e = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lp);
+      instance_->counts_[e->vkCode & 0xFF].fetch_add(1);
+      instance_->total_.fetch_add(1);
+    }
+    return CallNextHookEx(nullptr, code, wp, lp);
+  }
+
+  static inline DownstreamHook* instance_ = nullptr;
+  std::thread thread_;
+  DWORD thread_id_ = 0;
+  bool ok_ = false;
+  std::atomic<int> counts_[256] = {};
+  std::atomic<int> total_{0};
+};
+
+struct Key {
+  WORD vk;
+  bool up;
+};
+
+void Inject(const std::vector<Key>& keys) {
+  std::vector<INPUT> in(keys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    in[i].type = INPUT_KEYBOARD;
+    in[i].ki.wVk = keys[i].vk;
+    in[i].ki.wScan = static_cast<WORD>(MapVirtualKeyW(keys[i].vk, MAPVK_VK_TO_VSC));
+    in[i].ki.dwFlags = keys[i].up ? KEYEVENTF_KEYUP : 0;
+  }
+  SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
+}
+
+// Waits until `done` holds; the hooks run on their own threads.
+template <typename F>
+bool WaitFor(F done) {
+  for (int i = 0; i < 300; ++i) {
+    if (done()) return true;
+    Sleep(10);
+  }
+  return done();
+}
+
+std::vector<Key> Stroke(WORD vk) { return {{vk, false}, {vk, true}}; }
+std::vector<Key> Chord(WORD modifier, WORD vk) {
+  return {{modifier, false}, {vk, false}, {vk, true}, {modifier, true}};
+}
+
+TEST(KeyboardHook, SwallowsBlockedStrokesAndPassesTheRest) {
+  DownstreamHook downstream;
+  ASSERT_TRUE(downstream.ok());
+  KeyboardHook guard;
+  ASSERT_TRUE(guard.Start());
+  ASSERT_TRUE(guard.installed());
+
+  const struct {
+    const char* name;
+    std::vector<Key> keys;
+    WORD key;         // the key whose events are looked at downstream
+    int swallowed;    // events of the whole stroke the guard keeps
+  } cases[] = {
+      {"Windows key", Stroke(VK_LWIN), VK_LWIN, 2},
+      {"right Windows key", Stroke(VK_RWIN), VK_RWIN, 2},
+      {"context-menu key", Stroke(VK_APPS), VK_APPS, 2},
+      {"Alt+Tab", Chord(VK_MENU, VK_TAB), VK_TAB, 2},
+      {"Alt+F4", Chord(VK_MENU, VK_F4), VK_F4, 2},
+      {"Alt+Esc", Chord(VK_MENU, VK_ESCAPE), VK_ESCAPE, 2},
+      {"Ctrl+Esc", Chord(VK_CONTROL, VK_ESCAPE), VK_ESCAPE, 2},
+      {"Esc alone", Stroke(VK_ESCAPE), VK_ESCAPE, 0},
+      {"Tab alone", Stroke(VK_TAB), VK_TAB, 0},
+      {"F2", Stroke(VK_F2), VK_F2, 0},
+      {"F3", Stroke(VK_F3), VK_F3, 0},
+  };
+  for (const auto& c : cases) {
+    const auto seen0 = guard.seen();
+    const auto swallowed0 = guard.swallowed();
+    const int total0 = downstream.total();
+    const int key0 = downstream.count(c.key);
+    Inject(c.keys);
+    ASSERT_TRUE(WaitFor([&] { return guard.seen() >= seen0 + c.keys.size(); })) << c.name;
+    EXPECT_EQ(static_cast<int>(guard.swallowed() - swallowed0), c.swallowed) << c.name;
+    // Everything the guard passed arrives downstream, the modifiers included;
+    // what it kept does not.
+    const int passed = static_cast<int>(c.keys.size()) - c.swallowed;
+    EXPECT_TRUE(WaitFor([&] { return downstream.total() - total0 >= passed; })) << c.name;
+    Sleep(20);
+    EXPECT_EQ(downstream.total() - total0, passed) << c.name;
+    EXPECT_EQ(downstream.count(c.key) - key0, c.swallowed > 0 ? 0 : 2) << c.name;
+  }
+
+  // Once stopped, the guard is out of the chain: the Windows key goes through.
+  guard.Stop();
+  EXPECT_FALSE(guard.installed());
+  const int lwin0 = downstream.count(VK_LWIN);
+  Inject(Stroke(VK_LWIN));
+  EXPECT_TRUE(WaitFor([&] { return downstream.count(VK_LWIN) - lwin0 == 2; }));
+}
+
+TEST(KeyboardHook, StartStopIsRepeatable) {
+  KeyboardHook guard;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(guard.Start()) << i;
+    EXPECT_TRUE(guard.Start()) << "a second start keeps the running hook";
+    guard.Stop();
+    EXPECT_FALSE(guard.installed());
+    guard.Stop();
+  }
+}
+
+}  // namespace
+}  // namespace tolvane
