@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "app/app_win.h"
+#include "appearance/form5_win.h"
 #include "setup/form1_win.h"
 
 namespace tolvane {
@@ -26,7 +27,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (form1.hwnd() && IsDialogMessageW(form1.hwnd(), &msg)) continue;
+    // Tab and the arrow keys move between the controls of the setup and
+    // appearance windows. The lock window stays out of this: its keys go to
+    // its own handlers.
+    HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    if (root && (root == form1.hwnd() || (TheApp().form5 && root == TheApp().form5->hwnd())) &&
+        IsDialogMessageW(root, &msg)) {
+      continue;
+    }
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }

@@ -5,6 +5,7 @@
 
 #include "app/app_win.h"
 #include "app/product.h"
+#include "appearance/form5_win.h"
 #include "config/settings.h"
 #include "resource.h"
 #include "config/fileio.h"
@@ -13,14 +14,12 @@
 #include "setup/save_config.h"
 #include "skin/mskinbutton_win.h"
 #include "setup/drives_win.h"
+#include "tray/form3_win.h"
 #include "tray/tuopan_win.h"
 
 namespace tolvane {
 namespace {
 
-constexpr COLORREF kBandColour = RGB(0x1F, 0x4E, 0x8C);
-constexpr COLORREF kBodyColour = RGB(0xFF, 0xFF, 0xFF);
-constexpr int kBandHeight = 32;
 
 // The settings file as it was before a save, to put back when the save fails.
 struct SettingsSnapshot {
@@ -104,26 +103,27 @@ void Form1::Unload() {
 }
 
 void Form1::Form_Load() {
-  body_brush_ = CreateSolidBrush(kBodyColour);
-  band_brush_ = CreateSolidBrush(kBandColour);
-
-  const DWORD label = WS_VISIBLE | SS_LEFT | SS_NOPREFIX;
-  Label4_ = CreateControl(hwnd_, L"STATIC", L"Tolvane V1.0", label, 12, 9, 200, 16, IDC_FORM1_LABEL4);
-  CloseBox_ = CreateControl(hwnd_, L"STATIC", L"×", WS_VISIBLE | SS_CENTER | SS_NOTIFY | SS_CENTERIMAGE,
-                            kClientWidth - 30, 6, 24, 20, IDC_FORM1_CLOSE);
+  // SS_NOTIFY: a press on a label is not a press on the background, so it
+  // doesn't start a move.
+  const DWORD label = WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_NOTIFY;
+  Label4_ = CreateControl(hwnd_, L"STATIC", L"Tolvane V1.0", label, 32, 10, 200, 17, IDC_FORM1_LABEL4);
+  SendMessageW(Label4_, WM_SETFONT, reinterpret_cast<WPARAM>(Chrome::TitleFont()), FALSE);
+  chrome_.Attach(hwnd_, IDC_FORM1_CLOSE, /*title_icon=*/true);
   List1_ = CreateControl(hwnd_, L"LISTBOX", L"",
                          WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 14, 46, 150, 146,
                          IDC_FORM1_LIST1, WS_EX_CLIENTEDGE);
-  Label1_ = CreateControl(hwnd_, L"STATIC", L"输入密码:", label, 180, 52, 140, 16, IDC_FORM1_LABEL1);
-  Text1_ = CreateControl(hwnd_, L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, 180, 72, 146,
+  // A short guide on the header, beside the list.
+  Hint_ = CreateControl(hwnd_, L"STATIC", L"选一个U盘作为钥匙，\r\n设置解锁密码后保存。", label, 180, 52, 150, 36, 0);
+  Label1_ = CreateControl(hwnd_, L"STATIC", L"输入密码:", label, 180, 106, 140, 16, IDC_FORM1_LABEL1);
+  Text1_ = CreateControl(hwnd_, L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, 180, 124, 146,
                          22, IDC_FORM1_TEXT1, WS_EX_CLIENTEDGE);
-  Label2_ = CreateControl(hwnd_, L"STATIC", L"再次输入:", label, 180, 112, 140, 16, IDC_FORM1_LABEL2);
-  Text2_ = CreateControl(hwnd_, L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, 180, 132, 146,
+  Label2_ = CreateControl(hwnd_, L"STATIC", L"再次输入:", label, 180, 154, 140, 16, IDC_FORM1_LABEL2);
+  Text2_ = CreateControl(hwnd_, L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, 180, 172, 146,
                          22, IDC_FORM1_TEXT2, WS_EX_CLIENTEDGE);
-  Label3_ = CreateControl(hwnd_, L"STATIC", kStatusChoose, label, 14, 204, 312, 16, IDC_FORM1_LABEL3);
-  Command1_ = CreateControl(hwnd_, L"BUTTON", L"保存配置", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 60, 228, 96, 26,
+  Label3_ = CreateControl(hwnd_, L"STATIC", kStatusChoose, label, 14, 210, 312, 16, IDC_FORM1_LABEL3);
+  Command1_ = CreateControl(hwnd_, L"BUTTON", L"保存配置", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 60, 231, 96, 25,
                             IDC_FORM1_COMMAND1);
-  Command2_ = CreateControl(hwnd_, L"BUTTON", L"卸载配置", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 184, 228, 96, 26,
+  Command2_ = CreateControl(hwnd_, L"BUTTON", L"卸载配置", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 184, 231, 96, 25,
                             IDC_FORM1_COMMAND2);
   // The password boxes show "*" for every character.
   SendMessageW(Text1_, EM_SETPASSWORDCHAR, L'*', 0);
@@ -223,7 +223,9 @@ void Form1::Command1_Click() {
     Message(SettingsWriteFailedMessage(before.path), MB_ICONERROR);
     return;
   }
-  // The new configuration takes effect at the next start.
+  // The new configuration takes effect at the next start; the appearance
+  // window opens first so the program still has a window when this one goes.
+  ShowForm5();
   Unload();
 }
 
@@ -261,34 +263,18 @@ void Form1::Tray_Mouse(UINT mouse_msg) {
     case WM_LBUTTONDOWN:
       ShowNormal();
       break;
+    case WM_RBUTTONDOWN:
+      PopupTrayMenu(hwnd_);
+      break;
     default:
       break;  // releases, double clicks and balloon clicks do nothing
   }
 }
 
-void Form1::Form_Paint() {
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(hwnd_, &ps);
-  RECT rc;
-  GetClientRect(hwnd_, &rc);
-  RECT band = rc;
-  band.bottom = kBandHeight;
-  FillRect(dc, &band, band_brush_);
-  RECT body = rc;
-  body.top = kBandHeight;
-  FillRect(dc, &body, body_brush_);
-  EndPaint(hwnd_, &ps);
-}
-
-void Form1::Form_MouseDown(LPARAM) {
-  // The window has no caption: it is dragged by its background.
-  ReleaseCapture();
-  SendMessageW(hwnd_, WM_NCLBUTTONDOWN, HTCAPTION, 0);
-}
-
 void Form1::Form_Unload() {
   KillTimer(hwnd_, kTimer1);
   DeleteTrayIcon();
+  UnloadForm3();
 }
 
 LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
@@ -296,6 +282,8 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     ReAddTrayIcon();
     return 0;
   }
+  LRESULT chrome_result = 0;
+  if (chrome_.HandleFormMessage(msg, wp, lp, &chrome_result)) return chrome_result;
   switch (msg) {
     case TOLVANE_WM_TRAY:
       Tray_Mouse(LOWORD(lp));
@@ -312,21 +300,11 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_SIZE:
       Form_Resize(wp);
       return 0;
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_PAINT:
-      Form_Paint();
-      return 0;
-    case WM_LBUTTONDOWN:
-      Form_MouseDown(lp);
-      return 0;
     case WM_CTLCOLORSTATIC: {
       HDC dc = reinterpret_cast<HDC>(wp);
       HWND ctl = reinterpret_cast<HWND>(lp);
-      SetBkMode(dc, TRANSPARENT);
-      const bool on_band = ctl == Label4_ || ctl == CloseBox_;
-      SetTextColor(dc, on_band ? RGB(255, 255, 255) : RGB(0, 0, 0));
-      return reinterpret_cast<LRESULT>(on_band ? band_brush_ : body_brush_);
+      SetTextColor(dc, ctl == Label4_ || ctl == Hint_ ? RGB(255, 255, 255) : RGB(0, 0, 0));
+      return reinterpret_cast<LRESULT>(chrome_.TransparentBrush(dc, ctl));
     }
     case WM_CLOSE:
       Unload();
@@ -335,9 +313,6 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       Form_Unload();
       return 0;
     case WM_NCDESTROY:
-      if (body_brush_) DeleteObject(body_brush_);
-      if (band_brush_) DeleteObject(band_brush_);
-      body_brush_ = band_brush_ = nullptr;
       TheApp().FormUnloaded();
       return 0;
     default:

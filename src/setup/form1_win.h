@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/window_win.h"
+#include "appearance/chrome_win.h"
 
 namespace tolvane {
 
@@ -21,6 +22,8 @@ class Form1 : public Window {
   void ShowNormal();
   // Unloads the form: the tray icon goes first, then the window.
   void Unload();
+  // Puts the close box back to its normal picture.
+  void refreshSkin() { chrome_.refreshSkin(); }
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -29,8 +32,6 @@ class Form1 : public Window {
   void Form_Load();
   void Form_Unload();
   void Form_Resize(WPARAM state);
-  void Form_Paint();
-  void Form_MouseDown(LPARAM lp);
   void Tray_Mouse(UINT mouse_msg);
   void Timer1_Timer();
   void List1_Click();
@@ -39,12 +40,12 @@ class Form1 : public Window {
   void ScanDrives();
   int Message(const std::wstring& text, UINT icon);
 
+  HWND Hint_ = nullptr;
   HWND Label4_ = nullptr, List1_ = nullptr, Label1_ = nullptr, Text1_ = nullptr, Label2_ = nullptr,
-       Text2_ = nullptr, Label3_ = nullptr, Command1_ = nullptr, Command2_ = nullptr, CloseBox_ = nullptr;
+       Text2_ = nullptr, Label3_ = nullptr, Command1_ = nullptr, Command2_ = nullptr;
+  Chrome chrome_;  // frame picture, close box, moving by the background
   bool lock_pending_ = false;  // configured, but the lock window isn't up yet
   std::wstring Text3_;  // Text3: the chosen drive ("E:"), empty until one is chosen
-  HBRUSH body_brush_ = nullptr;
-  HBRUSH band_brush_ = nullptr;
 };
 
 }  // namespace tolvane
