@@ -16,12 +16,15 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "run: creating the Wine prefix (once)"
   WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
   wineserver -w
-  for face in 宋体 SimSun 新宋体 NSimSun; do
-    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "WenQuanYi Zen Hei" /f >/dev/null 2>&1
-  done
-  for face in 黑体 SimHei 微软雅黑 "Microsoft YaHei"; do
-    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
-  done
+  # Chinese face names go through a UTF-16 .reg file: on the command line they
+  # would be mangled when the host has no Chinese locale.
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+    for face in 宋体 SimSun 新宋体 NSimSun; do printf '"%s"="WenQuanYi Zen Hei"\r\n' "$face"; done
+    for face in 黑体 SimHei 微软雅黑 "Microsoft YaHei"; do printf '"%s"="WenQuanYi Micro Hei"\r\n' "$face"; done
+  } | iconv -f UTF-8 -t UTF-16 >"$ROOT/build/run/fonts.reg"
+  wine reg import 'Z:'"$(echo "$ROOT/build/run/fonts.reg" | tr / '\\')" >/dev/null 2>&1
   # The drive type is read when wineserver starts, so set it before the run.
   wine reg add 'HKLM\Software\Wine\Drives' /v e: /t REG_SZ /d floppy /f /reg:64 >/dev/null 2>&1
   wineserver -w
