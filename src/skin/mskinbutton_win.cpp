@@ -327,6 +327,7 @@ LRESULT CALLBACK BorderWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
 
 int SkinButton(HWND hwnd) {
   if (PreviousProc(hwnd)) return 0;
+  if (!TakesPushButtonFace(static_cast<unsigned long>(GetWindowLongPtrW(hwnd, GWL_STYLE)))) return 0;
   HDC windowDc = GetWindowDC(hwnd);
   const Size size = WindowSize(hwnd);
   for (int s = 0; s < kFaceStateCount; ++s) {

@@ -69,6 +69,11 @@ bool IsButtonClass(std::wstring_view className) { return InList(kButtonClasses, 
 bool IsFormClass(std::wstring_view className) { return InList(kFormClasses, className); }
 bool IsActivationClass(std::wstring_view className) { return InList(kActivationClasses, className); }
 
+bool TakesPushButtonFace(unsigned long style) {
+  const unsigned long type = style & 0x0Fu;  // BS_TYPEMASK
+  return type == 0x00u /* BS_PUSHBUTTON */ || type == 0x01u /* BS_DEFPUSHBUTTON */;
+}
+
 SkinKind ClassifyWindowClass(std::wstring_view className) {
   if (IsButtonClass(className)) return SkinKind::Button;
   if (IsFormClass(className)) return SkinKind::Form;

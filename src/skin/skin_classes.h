@@ -22,6 +22,12 @@ bool IsButtonClass(std::wstring_view className);
 bool IsFormClass(std::wstring_view className);
 bool IsActivationClass(std::wstring_view className);
 
+// Only push buttons take the template's face. Check boxes, radio buttons and
+// group boxes share the system button class, but drawn as push buttons they
+// hide their own state: the font dialog's underline and strikeout boxes could
+// no longer be ticked and its group frames would cover the sample.
+bool TakesPushButtonFace(unsigned long style);
+
 enum class SkinKind { None, Button, Form };
 SkinKind ClassifyWindowClass(std::wstring_view className);
 

@@ -65,3 +65,28 @@ TEST(SkinClasses, ActivationPartnerMustBeAnotherWindowOfOurs) {
 
 }  // namespace
 }  // namespace tolvane::skin
+
+namespace tolvane::skin {
+namespace {
+
+TEST(SkinClasses, OnlyPushButtonsTakeTheFace) {
+  struct Case {
+    unsigned long style;
+    bool face;
+  } cases[] = {
+      {0x00, true},                 // BS_PUSHBUTTON
+      {0x01, true},                 // BS_DEFPUSHBUTTON
+      {0x50010001, true},           // WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON
+      {0x02, false},                // BS_CHECKBOX
+      {0x03, false},                // BS_AUTOCHECKBOX: the font dialog's underline box
+      {0x04, false},                // BS_RADIOBUTTON
+      {0x07, false},                // BS_GROUPBOX: the font dialog's frames
+      {0x09, false},                // BS_AUTORADIOBUTTON
+      {0x0B, false},                // BS_OWNERDRAW: someone else draws it
+      {0x0C, false},                // BS_SPLITBUTTON
+  };
+  for (const auto& c : cases) EXPECT_EQ(TakesPushButtonFace(c.style), c.face) << std::hex << c.style;
+}
+
+}  // namespace
+}  // namespace tolvane::skin

@@ -32,10 +32,10 @@ def wine_session():
 
 
 @pytest.fixture
-def program_exe():
-    if not rig.PROGRAM_EXE.exists():
+def program_exe(wine_session):
+    if not wine_session.program_exe.exists():
         pytest.fail(f"{rig.PROGRAM_EXE} is missing: run bash tools/build.sh first")
-    return rig.PROGRAM_EXE
+    return wine_session.program_exe
 
 
 def _program(wine_session, tmp_path, request, exe):
@@ -65,7 +65,7 @@ def tolvane(wine_session, tmp_path, request, program_exe):
 @pytest.fixture
 def stand_in(wine_session, tmp_path, request):
     """wintool's demo window in place of the program, to check the rig itself."""
-    yield from _program(wine_session, tmp_path, request, rig.BIN / "wintool.exe")
+    yield from _program(wine_session, tmp_path, request, rig.RUN_BIN / "wintool.exe")
 
 
 def pytest_sessionstart(session):

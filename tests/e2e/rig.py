@@ -34,6 +34,10 @@ SHOTS = E2E / "shots"
 LOGS = E2E / "logs"
 
 PROGRAM_EXE = BIN / "tolvane.exe"
+# The run's own copy of the program and the helpers, taken at session start:
+# a rebuild in build/win64 while tests run must not hand a test a half-written
+# exe (CreateProcess then fails with ERROR_BAD_EXE_FORMAT).
+RUN_BIN = E2E / "bin"
 # Files the program loads from its own folder, as tools/build.sh lays them out.
 PAYLOAD = ["ico.ico", "background.jpg", "help.html", "skin/background.jpg"]
 
@@ -123,7 +127,9 @@ def wait_until(predicate, timeout: float, interval: float = 0.05, what: str = "c
 
 
 def _tool(name: str) -> Path:
-    exe = BIN / f"{name}.exe"
+    exe = RUN_BIN / f"{name}.exe"
+    if not exe.exists():
+        exe = BIN / f"{name}.exe"
     if not exe.exists():
         raise RigError(f"{exe} is missing: run bash tools/build.sh first")
     return exe
@@ -154,6 +160,11 @@ class WineSession:
         SHOTS.mkdir(parents=True, exist_ok=True)
         LOGS.mkdir(parents=True, exist_ok=True)
         self._take_lock()
+        # Failure pictures of earlier runs would pass for this run's.
+        for old in SHOTS.glob("*-failed.png"):
+            old.unlink()
+        (LOGS / "wine.log").write_bytes(b"")
+        self._copy_build()
         self._start_xvfb()
         self.env = self._wine_env()
         # A run that died may have left its wineserver behind; its state
@@ -180,6 +191,21 @@ class WineSession:
         if self._lock:
             self._lock.close()
             self._lock = None
+
+    def _copy_build(self):
+        shutil.rmtree(RUN_BIN, ignore_errors=True)
+        RUN_BIN.mkdir(parents=True)
+        for exe in BIN.glob("*.exe"):
+            shutil.copy2(exe, RUN_BIN / exe.name)
+        for rel in PAYLOAD:
+            if (BIN / rel).exists():
+                (RUN_BIN / rel).parent.mkdir(parents=True, exist_ok=True)
+                shutil.copy2(BIN / rel, RUN_BIN / rel)
+
+    @property
+    def program_exe(self) -> Path:
+        """This run's copy of the program."""
+        return RUN_BIN / PROGRAM_EXE.name
 
     def _take_lock(self):
         # Two runs in the same tree would share the prefix, its drives and its
@@ -347,7 +373,8 @@ class WineSession:
 class Program:
     """One test's copy of the program, its Windows directory and its drives."""
 
-    def __init__(self, session: WineSession, workdir: Path, test_name: str, exe: Path = PROGRAM_EXE):
+    def __init__(self, session: WineSession, workdir: Path, test_name: str, exe: Path | None = None):
+        exe = exe or session.program_exe
         self.session = session
         self.test_name = re.sub(r"[^A-Za-z0-9_.-]+", "_", test_name).strip("_")
         self.folder = workdir / "program"

@@ -12,6 +12,12 @@
 //   wintool --out FILE waitexit PID TIMEOUT_MS
 //   wintool --out FILE kill PID
 //   wintool --out FILE tray [CLASS|HWND [UID]]         the notification area, JSON
+//   wintool --out FILE meminfo PID                     memory counters of a process, JSON
+//   wintool --out FILE keyspy MS                       a low-level keyboard hook of its own for MS
+//                                                      milliseconds: one JSON line per key event
+//   wintool --out FILE exitclock PID TIMEOUT_MS [LETTER]   performance-counter times of a drive
+//                                                      letter appearing and of the process's end
+//   wintool --out FILE qpc                             the performance counter now
 //   wintool demo CLASS [tray]                          a stand-in window (see Demo)
 //
 // Numbers may be decimal or 0x hex. CLASS picks the first top-level window of
@@ -24,10 +30,16 @@
 #include <windows.h>
 #include <dbt.h>
 #include <shellapi.h>
+// GetProcessMemoryInfo as kernel32 exports it (K32...), without psapi.dll.
+#ifndef PSAPI_VERSION
+#define PSAPI_VERSION 2
+#endif
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -129,7 +141,8 @@ std::string WindowJson(HWND h) {
          ",\"title\":" + Json(TextOf(h)) + ",\"visible\":" + (IsWindowVisible(h) ? "true" : "false") +
          ",\"iconic\":" + (IsIconic(h) ? "true" : "false") +
          ",\"enabled\":" + (IsWindowEnabled(h) ? "true" : "false") +
-         ",\"foreground\":" + (GetForegroundWindow() == h ? "true" : "false") + ",\"rect\":" + Rect(r);
+         ",\"foreground\":" + (GetForegroundWindow() == h ? "true" : "false") + ",\"rect\":" + Rect(r) +
+         ",\"owner\":" + Handle(GetWindow(h, GW_OWNER));
 }
 
 // List box items, read with the messages Wine marshals across processes.
@@ -330,6 +343,93 @@ int Tray(const std::wstring& owner_class, long long uid) {
   return 0;
 }
 
+// Memory counters of another process. Under Wine they are those of the Unix
+// process behind it, Wine's own libraries included.
+int MemInfo(DWORD pid) {
+  HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (!p) p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!p) return 1;
+  PROCESS_MEMORY_COUNTERS pmc{};
+  pmc.cb = sizeof(pmc);
+  const BOOL ok = GetProcessMemoryInfo(p, &pmc, sizeof(pmc));
+  CloseHandle(p);
+  if (!ok) return 1;
+  Emit("{\"peak_working_set\":" + Num(static_cast<long long>(pmc.PeakWorkingSetSize)) +
+       ",\"working_set\":" + Num(static_cast<long long>(pmc.WorkingSetSize)) +
+       ",\"peak_pagefile\":" + Num(static_cast<long long>(pmc.PeakPagefileUsage)) +
+       ",\"pagefile\":" + Num(static_cast<long long>(pmc.PagefileUsage)) + "}\n");
+  return 0;
+}
+
+// A hook installed before the program under test sits below the program's
+// own in the chain (the newest low-level hook is called first), so it sees
+// exactly the key events that the program's hook passes on.
+LRESULT CALLBACK SpyProc(int code, WPARAM wp, LPARAM lp) {
+  if (code == HC_ACTION) {
+    const auto* e = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lp);
+    Emit("{\"msg\":" + Num(static_cast<long long>(wp)) + ",\"vk\":" + Num(e->vkCode) +
+         ",\"flags\":" + Num(e->flags) + "}\n");
+  }
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+int KeySpy(long long ms) {
+  HHOOK hook = SetWindowsHookExW(WH_KEYBOARD_LL, SpyProc, GetModuleHandleW(nullptr), 0);
+  if (!hook) return 1;
+  Emit("{\"ready\":true}\n");
+  const UINT_PTR timer = SetTimer(nullptr, 0, static_cast<UINT>(ms), nullptr);
+  MSG m;
+  // The system calls the hook from inside this loop.
+  while (GetMessageW(&m, nullptr, 0, 0) > 0) {
+    if (m.message == WM_TIMER && m.wParam == timer) break;
+    DispatchMessageW(&m);
+  }
+  UnhookWindowsHookEx(hook);
+  return 0;
+}
+
+long long Qpc() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
+long long QpcFrequency() {
+  LARGE_INTEGER f;
+  QueryPerformanceFrequency(&f);
+  return f.QuadPart;
+}
+
+// Times an unlock from inside Wine: when a drive letter becomes visible to
+// programs (polled every millisecond) and when the process ends, on the
+// performance counter, so that neither time includes a helper's start-up.
+int ExitClock(DWORD pid, long long timeout_ms, wchar_t letter) {
+  HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
+  if (!p) return 1;
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms);
+  std::string out = "{\"freq\":" + Num(QpcFrequency()) + ",\"ready_qpc\":" + Num(Qpc());
+  Emit(out + "}\n");
+  long long drive_qpc = -1;
+  long long exit_qpc = -1;
+  const DWORD bit = letter ? 1u << (towupper(letter) - L'A') : 0;
+  while (bit && GetTickCount64() < deadline) {
+    if (GetLogicalDrives() & bit) {
+      drive_qpc = Qpc();
+      break;
+    }
+    if (WaitForSingleObject(p, 1) == WAIT_OBJECT_0) break;  // ended before the drive came
+  }
+  const ULONGLONG now = GetTickCount64();
+  if (WaitForSingleObject(p, static_cast<DWORD>(deadline > now ? deadline - now : 0)) == WAIT_OBJECT_0) {
+    exit_qpc = Qpc();
+  }
+  CloseHandle(p);
+  if (bit) out += ",\"drive_qpc\":" + (drive_qpc >= 0 ? Num(drive_qpc) : std::string("null"));
+  out += ",\"exit_qpc\":" + (exit_qpc >= 0 ? Num(exit_qpc) : std::string("null"));
+  Emit(out + "}\n");
+  return exit_qpc >= 0 ? 0 : 1;
+}
+
 // A stand-in program for checking the rig itself: a window of the given
 // class with a list box (ID 1010) and a status line (ID 1003), optionally
 // with a tray icon (uID 1). A left press on the icon shows the window again,
@@ -414,7 +514,8 @@ int Demo(const std::wstring& cls, bool tray) {
 }
 
 int Usage() {
-  std::fputs("usage: wintool --out FILE windows|snapshot|wait|send|post|sendto|settext|alive|waitexit|kill|tray ...\n"
+  std::fputs("usage: wintool --out FILE windows|snapshot|wait|send|post|sendto|settext|alive|waitexit|kill|tray|meminfo|\n"
+             "                           keyspy|exitclock|qpc ...\n"
              "       wintool demo CLASS [tray]\n",
              stderr);
   return 2;
@@ -467,6 +568,16 @@ int wmain(int argc, wchar_t** argv) {
     rc = Kill(static_cast<DWORD>(n1));
   } else if (cmd == L"tray" && rest <= 2 && (rest < 2 || ParseNum(a[1], &n1))) {
     rc = Tray(rest ? a[0] : L"", rest == 2 ? n1 : 1);
+  } else if (cmd == L"meminfo" && rest == 1 && ParseNum(a[0], &n1)) {
+    rc = MemInfo(static_cast<DWORD>(n1));
+  } else if (cmd == L"keyspy" && rest == 1 && ParseNum(a[0], &n1)) {
+    rc = KeySpy(n1);
+  } else if (cmd == L"exitclock" && (rest == 2 || (rest == 3 && std::wcslen(a[2]) == 1 && iswalpha(a[2][0]))) &&
+             ParseNum(a[0], &n1) && ParseNum(a[1], &n2)) {
+    rc = ExitClock(static_cast<DWORD>(n1), n2, rest == 3 ? a[2][0] : 0);
+  } else if (cmd == L"qpc" && rest == 0) {
+    Emit("{\"qpc\":" + Num(Qpc()) + ",\"freq\":" + Num(QpcFrequency()) + "}\n");
+    rc = 0;
   } else if (cmd == L"demo" && (rest == 1 || (rest == 2 && std::wcscmp(a[1], L"tray") == 0))) {
     rc = Demo(a[0], rest == 2);
   } else {
