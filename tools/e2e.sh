@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the end-to-end tests: the real program under Wine in Xvfb (see
 # tests/e2e/README.md). Needs the build from tools/build.sh. Extra arguments
-# go to pytest, e.g. tools/e2e.sh -k tray -x
+# go to pytest, e.g. tools/e2e.sh -k tray -x, or name test files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,4 +16,9 @@ for t in tolvane wintool drivetool launch; do
     exit 1
   fi
 done
-exec "$PY" -m pytest -q -p no:cacheprovider tests/e2e "$@"
+# The whole suite unless test files or folders are named.
+targets=(tests/e2e)
+for a in "$@"; do
+  case "$a" in tests/*) targets=() ;; esac
+done
+exec "$PY" -m pytest -q -p no:cacheprovider "${targets[@]}" "$@"

@@ -211,11 +211,20 @@ void Form1::Command1_Click() {
     Message(SettingsWriteFailedMessage(before.path), MB_ICONERROR);
     return;
   }
-  const DWORD copy_error = WriteKeyFile(KeyFilePath(Text3_), key_bytes);
+  const std::wstring key_path = KeyFilePath(Text3_);
+  const DWORD key_attributes = GetFileAttributesW(key_path.c_str());
+  const bool read_only_key =
+      key_attributes != INVALID_FILE_ATTRIBUTES && (key_attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  // A read-only key file is never overwritten, whatever the file system
+  // would allow: the user marked it so, and must clear the mark first.
+  const DWORD copy_error = read_only_key ? ERROR_ACCESS_DENIED : WriteKeyFile(key_path, key_bytes);
   if (copy_error != 0) {
     before.Restore();
-    Message(copy_error == ERROR_WRITE_PROTECT ? WriteProtectedMessage(Text3_) : CopyFailedMessage(Text3_),
-            MB_ICONERROR);
+    // A drive that refuses the write (a write-protect switch, a read-only
+    // medium) reports "write protected" or "access denied"; a read-only key
+    // file left from before also gives "access denied" but needs another fix.
+    const bool refused = (copy_error == ERROR_WRITE_PROTECT || copy_error == ERROR_ACCESS_DENIED) && !read_only_key;
+    Message(refused ? WriteProtectedMessage(Text3_) : CopyFailedMessage(Text3_), MB_ICONERROR);
     return;
   }
   if (WriteOption(kSettingsSection, L"name", std::wstring(CipherPrefix) + cipher) != WriteResult::Ok) {

@@ -280,15 +280,38 @@ def test_refused_save_to_a_write_protected_drive_keeps_the_configuration(tolvane
     fill_passwords(tolvane, "Fresh-Pw2")
     tolvane.click_control(IDC_FORM1_COMMAND1)
     box = message_box(tolvane)
-    assert box["text"] == "G: 拒绝写入！磁盘被写保护。\r\n\r\n请去掉写保护或使用另一张磁盘。"
-    assert box["snap"]["owner"] == tolvane.snapshot()["hwnd"]
     time.sleep(0.5)
     tolvane.screenshot("write-protected")
     assert tolvane.settings_file.read_bytes() == before
     assert not (ro / "tolvane.com").exists()
+    assert box["snap"]["owner"] == tolvane.snapshot()["hwnd"]
+    # Under Wine a read-only file system refuses the write with "access
+    # denied" (error 5), the platform copy's "permission denied": the
+    # refused-write message, as for a locked SD card.
+    assert box["text"] == "G: 拒绝写入！磁盘被写保护。\r\n\r\n请去掉写保护或使用另一张磁盘。"
     dismiss_box(tolvane)
     assert tolvane.snapshot()["visible"], "the setup window stays for another try"
     assert tolvane.settings_file.read_bytes() == before
+
+
+def test_refused_save_over_a_read_only_key_file_keeps_the_configuration(tolvane):
+    before = settings_bytes("E:", CIPHER, *APPEARANCE)
+    usb = tolvane.plug("e")
+    key = usb / "tolvane.com"
+    old_key = key_bytes("E:", "an older cipher")  # must not open this lock
+    key.write_bytes(old_key)
+    key.chmod(0o444)
+    start_locked(tolvane, before)
+    enter_setup(tolvane, PASSWORD)
+    choose_drive(tolvane, 0, "E:")
+    fill_passwords(tolvane, "Fresh-Pw2")
+    tolvane.click_control(IDC_FORM1_COMMAND1)
+    box = message_box(tolvane)
+    # Not the write-protect text: the drive takes writes, the old key file doesn't.
+    assert box["text"].startswith("E: 写入失败！")
+    dismiss_box(tolvane)
+    assert tolvane.settings_file.read_bytes() == before
+    assert key.read_bytes() == old_key
 
 
 def test_remove_reports_a_read_only_key_file_and_still_deletes_the_settings(tolvane):
