@@ -385,7 +385,8 @@ void Form2::Act(BoxOutcome outcome) {
     case BoxOutcome::None:
       break;
     case BoxOutcome::Unlock:
-      UnloadLock();
+      UnloadLock();  // does not return
+      break;
     case BoxOutcome::EnterSetup:
       PostMessageW(hwnd_, kWmEnterSetup, 0, 0);
       break;

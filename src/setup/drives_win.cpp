@@ -5,21 +5,14 @@
 namespace tolvane {
 namespace {
 
-// An empty card-reader slot or a drive without a medium makes the system pop
-// up "There is no disk in the drive" for every query unless critical errors
-// are turned off for the calling thread.
-class QuietDriveErrors {
- public:
-  QuietDriveErrors() { SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old_); }
-  ~QuietDriveErrors() { SetThreadErrorMode(old_, nullptr); }
-
- private:
-  DWORD old_ = 0;
-};
-
 std::wstring Root(wchar_t letter) { return std::wstring(1, letter) + L":\\"; }
 
 }  // namespace
+
+QuietDriveErrors::QuietDriveErrors() {
+  SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old_);
+}
+QuietDriveErrors::~QuietDriveErrors() { SetThreadErrorMode(old_, nullptr); }
 
 SystemDriveProbe::SystemDriveProbe() : logical_drives_(GetLogicalDrives()) {}
 

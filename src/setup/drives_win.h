@@ -16,6 +16,21 @@ class SystemDriveProbe : public DriveProbe {
   unsigned long logical_drives_;
 };
 
+// Turns the system's "There is no disk in the drive" boxes off for the calling
+// thread while a drive is touched: an empty card-reader slot, or a drive
+// pulled out between the listing and the read, must fail quietly, above all
+// under the lock window.
+class QuietDriveErrors {
+ public:
+  QuietDriveErrors();
+  ~QuietDriveErrors();
+  QuietDriveErrors(const QuietDriveErrors&) = delete;
+  QuietDriveErrors& operator=(const QuietDriveErrors&) = delete;
+
+ private:
+  unsigned long old_ = 0;
+};
+
 // The user's decimal and thousands separators.
 NumberFormat UserNumberFormat();
 

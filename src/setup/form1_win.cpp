@@ -46,8 +46,7 @@ struct SettingsSnapshot {
 // sure it reached the drive: users pull USB sticks right after saving.
 // Returns 0 or the system error code.
 DWORD WriteKeyFile(const std::wstring& key_path, const std::string& bytes) {
-  DWORD old_mode = 0;
-  SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old_mode);
+  QuietDriveErrors quiet;
   DWORD error = 0;
   HANDLE f = CreateFileW(key_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) {
@@ -62,7 +61,6 @@ DWORD WriteKeyFile(const std::wstring& key_path, const std::string& bytes) {
     CloseHandle(f);
     if (error != 0) DeleteFileW(key_path.c_str());
   }
-  SetThreadErrorMode(old_mode, nullptr);
   return error;
 }
 
@@ -247,11 +245,11 @@ void Form1::Command2_Click() {
   std::wstring failures;
   const std::wstring settings = SettingsFilePath();
   if (PathExists(settings) && !DeleteFileAt(settings)) failures += L"\r\n" + settings;
-  DWORD old_mode = 0;
-  SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old_mode);
-  const std::wstring key = KeyFilePath(Text3_);
-  if (PathExists(key) && !DeleteFileAt(key)) failures += L"\r\n" + key;
-  SetThreadErrorMode(old_mode, nullptr);
+  {
+    QuietDriveErrors quiet;
+    const std::wstring key = KeyFilePath(Text3_);
+    if (PathExists(key) && !DeleteFileAt(key)) failures += L"\r\n" + key;
+  }
   if (!failures.empty()) {
     Message(L"以下文件无法删除（可能是只读文件，或U盘已拔出）：" + failures, MB_ICONERROR);
     return;
