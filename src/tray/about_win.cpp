@@ -73,6 +73,11 @@ void About::Form_Load() {
                           kFrameX + 24, kFrameY + 64, 153, 14, IDC_ABOUT_LABEL4);
   Label2_ = CreateControl(hwnd_, L"STATIC", L"Copyright © 2026 Tolvane", label, kFrameX + 16, kFrameY + 80, 177, 14,
                           IDC_ABOUT_LABEL2);
+  // The program's icon beside the author lines.
+  HWND icon = CreateControl(hwnd_, L"STATIC", L"", WS_VISIBLE | SS_ICON | SS_REALSIZEIMAGE, kFrameX + 22,
+                            kFrameY + 20, 32, 32, 0);
+  HANDLE picture = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TOLVANE), IMAGE_ICON, 32, 32, LR_SHARED);
+  if (icon && picture) SendMessageW(icon, STM_SETICON, reinterpret_cast<WPARAM>(picture), 0);
   // The site line is a link: underlined, with the hand cursor.
   LOGFONTW lf = {};
   GetObjectW(UiFont(), sizeof(lf), &lf);
