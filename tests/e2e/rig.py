@@ -405,12 +405,18 @@ class Program:
     def start(self, *args, window: str | None = FORM1, timeout: float = DEFAULT_TIMEOUT) -> int:
         """Starts the program with its own windir; waits for its window to show."""
         out = self.folder.parent / "launch.json"
-        rc = self.session.wine(_tool("launch"), "--out", winpath(out), "--windir", winpath(self.windir),
-                               winpath(self.exe), *args)
-        first = out.read_text(encoding="utf-8").splitlines()[0] if out.exists() else "{}"
-        self.pid = json.loads(first).get("pid")
+        # The launcher itself, not the program, now and then fails to come up
+        # under a loaded Wine (no report file at all): one more try then.
+        for attempt in range(2):
+            out.unlink(missing_ok=True)
+            rc = self.session.wine(_tool("launch"), "--out", winpath(out), "--windir", winpath(self.windir),
+                                   winpath(self.exe), *args)
+            first = out.read_text(encoding="utf-8").splitlines()[0] if out.exists() else "{}"
+            self.pid = json.loads(first).get("pid")
+            if self.pid or out.exists():
+                break
         if rc != 0 or not self.pid:
-            raise RigError(f"could not start {self.exe}: {first}")
+            raise RigError(f"could not start {self.exe} (launcher exit {rc}): {first}")
         if window:
             info = self.wait_window(window, "visible", timeout)
             if window == FORM1:
