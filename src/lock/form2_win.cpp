@@ -229,7 +229,7 @@ void Form2::Form_Load() {
   if (Text2.size() > kCipherPrefixChars && ToCp936(std::wstring_view(Text2).substr(kCipherPrefixChars), cipher)) {
     Text6 = cipher;
   }
-  Text7 = Text6.empty() ? std::wstring() : FromCp936(DecipherPassword(Text6));
+  Text7 = Text6.empty() ? std::wstring() : FromCp936(DecipherPassword(Text6, txtPassword));
   boxes_ = PasswordBoxes(Text7);
 
   SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/window_win.h"
+#include "config/cipher.h"
 #include "lock/drive_watch.h"
 #include "lock/key_guard.h"
 #include "lock/keyboard_hook_win.h"
@@ -91,6 +92,7 @@ class Form2 : public Window {
   std::array<std::wstring, 6> Text5;    // each slot's drive ("E:")
   std::string Text6;                    // the stored cipher: "name" without the prefix (code page 936)
   std::wstring Text7;                   // the password, deciphered from Text6
+  const std::string txtPassword = kKeyText;  // the cipher key text
   std::wstring Text11;                  // the "photo" setting
   std::vector<std::wstring> List1;      // removable drives of the last tick
   KeyboardHook hHook;                   // the keyboard guard (hook thread)

@@ -185,18 +185,18 @@ int Form1::Message(const std::wstring& text, UINT icon) {
 }
 
 void Form1::Command1_Click() {
-  const SaveCheck check = CheckSave(Text3_, GetText(Text1_), GetText(Text2_));
+  const SaveCheck check = CheckSave(Text3_, GetText(Text1_), GetText(Text2_), txtPassword_);
   if (check.refusal != SaveRefusal::None) {
     Message(RefusalMessage(check.refusal), MB_ICONINFORMATION);
     return;
   }
-  const std::wstring cipher(check.cipher.begin(), check.cipher.end());  // printable ASCII only
+  txtCipher_.assign(check.cipher.begin(), check.cipher.end());  // printable ASCII only
 
   // Every step below either completes or puts the settings file back exactly
   // as it was: a refused save must never cost the user a working configuration.
   const SettingsSnapshot before = SettingsSnapshot::Take();
   if (WriteOption(kSettingsSection, L"drive", Text3_) != WriteResult::Ok ||
-      WriteOption(kSettingsSection, L"name", cipher) != WriteResult::Ok) {
+      WriteOption(kSettingsSection, L"name", txtCipher_) != WriteResult::Ok) {
     before.Restore();
     Message(SettingsWriteFailedMessage(before.path), MB_ICONERROR);
     return;
@@ -225,7 +225,7 @@ void Form1::Command1_Click() {
     Message(refused ? WriteProtectedMessage(Text3_) : CopyFailedMessage(Text3_), MB_ICONERROR);
     return;
   }
-  if (WriteOption(kSettingsSection, L"name", std::wstring(CipherPrefix) + cipher) != WriteResult::Ok) {
+  if (WriteOption(kSettingsSection, L"name", std::wstring(CipherPrefix) + txtCipher_) != WriteResult::Ok) {
     before.Restore();
     Message(SettingsWriteFailedMessage(before.path), MB_ICONERROR);
     return;

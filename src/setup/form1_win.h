@@ -6,6 +6,7 @@
 
 #include "app/window_win.h"
 #include "appearance/chrome_win.h"
+#include "config/cipher.h"
 
 namespace tolvane {
 
@@ -46,6 +47,8 @@ class Form1 : public Window {
   Chrome chrome_;  // frame picture, close box, moving by the background
   bool lock_pending_ = false;  // configured, but the lock window isn't up yet
   std::wstring Text3_;  // Text3: the chosen drive ("E:"), empty until one is chosen
+  std::wstring txtCipher_;                     // txtCipher: the cipher text during a save
+  const std::string txtPassword_ = kKeyText;  // txtPassword: the cipher key text
 };
 
 }  // namespace tolvane

@@ -5,7 +5,8 @@
 
 namespace tolvane {
 
-SaveCheck CheckSave(const std::wstring& drive, const std::wstring& text1, const std::wstring& text2) {
+SaveCheck CheckSave(const std::wstring& drive, const std::wstring& text1, const std::wstring& text2,
+                    std::string_view key936) {
   SaveCheck check;
   if (drive.empty()) {
     check.refusal = SaveRefusal::NoDrive;
@@ -28,7 +29,7 @@ SaveCheck CheckSave(const std::wstring& drive, const std::wstring& text1, const 
       check.refusal = SaveRefusal::TooLong;
       return check;
     }
-    check.cipher = EncipherPassword(ascii);
+    check.cipher = EncipherPassword(ascii, key936);
     if (!check.cipher.empty() && check.cipher.back() == ' ') {
       check.refusal = SaveRefusal::TrailingBlank;
       check.cipher.clear();

@@ -2,6 +2,9 @@
 // setup window's message boxes.
 #pragma once
 #include <string>
+#include <string_view>
+
+#include "config/cipher.h"
 
 namespace tolvane {
 
@@ -26,7 +29,9 @@ struct SaveCheck {
 };
 
 // Decides whether a save of `drive` with the two password fields may go on.
-SaveCheck CheckSave(const std::wstring& drive, const std::wstring& text1, const std::wstring& text2);
+// `key936` is the cipher key text (the setup window's hidden txtPassword).
+SaveCheck CheckSave(const std::wstring& drive, const std::wstring& text1, const std::wstring& text2,
+                    std::string_view key936 = kKeyText);
 
 // The information box text for a refusal ("" for None).
 std::wstring RefusalMessage(SaveRefusal refusal);
