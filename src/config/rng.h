@@ -1,6 +1,6 @@
 // The platform's classic pseudo-random generator: a 24-bit linear congruential
-// generator. Key files must match those written by the original platform, so
-// every detail (reset, seeding from the upper word of a double) is reproduced.
+// generator. Stored ciphers depend on its exact sequence, so every detail
+// (reset, seeding from the upper word of a double) is reproduced.
 #pragma once
 #include <cstdint>
 

@@ -232,7 +232,7 @@ def test_close_requests_and_shell_keys_leave_the_lock_up(tolvane):
         spy.close()
 
 
-# -- setup-window mends ------------------------------------------------------------
+# -- setup-window safeguards ---------------------------------------------------------
 
 
 # password typed or set, the box's text
