@@ -302,6 +302,12 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (LOWORD(wp) == IDC_FORM1_LIST1 && HIWORD(wp) == LBN_SELCHANGE) List1_Click();
       if (LOWORD(wp) == IDC_FORM1_CLOSE && HIWORD(wp) == STN_CLICKED) Unload();
       if (LOWORD(wp) == IDC_FORM1_COMMAND1 && HIWORD(wp) == BN_CLICKED) Command1_Click();
+      // Enter in a password box saves, as in any dialog; the dialog manager
+      // reports it as IDOK.
+      if (LOWORD(wp) == IDOK && HIWORD(wp) == BN_CLICKED) {
+        const HWND focus = GetFocus();
+        if (focus == Text1_ || focus == Text2_) Command1_Click();
+      }
       if (LOWORD(wp) == IDC_FORM1_COMMAND2 && HIWORD(wp) == BN_CLICKED) Command2_Click();
       return 0;
     case WM_SIZE:

@@ -268,6 +268,16 @@ def test_passwords_that_would_not_come_back_as_typed_are_refused(tolvane):
     assert tolvane.snapshot()["visible"]
 
 
+def test_enter_in_the_password_box_saves(tolvane):
+    usb = tolvane.plug("e")
+    tolvane.start()
+    choose_drive(tolvane, 0, "E:")
+    fill_passwords(tolvane, PASSWORD)
+    tolvane.keys("Return")  # the focus is in the second password box after typing
+    rig.wait_until(lambda: (usb / "tolvane.com").exists(), 5, what="the key file")
+    assert (usb / "tolvane.com").read_bytes() == ("[Option]\r\ndrive=E:\r\nname=" + CIPHER + "\r\n").encode("cp936")
+
+
 def test_refused_save_to_a_write_protected_drive_keeps_the_configuration(tolvane):
     before = settings_bytes("E:", CIPHER, *APPEARANCE)
     try:
