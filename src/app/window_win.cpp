@@ -1,5 +1,7 @@
 #include "app/window_win.h"
 
+#include <cmath>
+#include <cwchar>
 #include <string>
 
 namespace tolvane {
@@ -48,15 +50,35 @@ LRESULT CALLBACK Window::StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
   return result;
 }
 
+HFONT MakeFont(const std::wstring& face, double points, bool bold, bool italic, bool underline, bool strike,
+               BYTE charset) {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+  if (screen) ReleaseDC(nullptr, screen);
+  LOGFONTW lf = {};
+  lf.lfHeight = -static_cast<LONG>(std::lround(points * dpi / 72.0));
+  lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+  lf.lfItalic = italic;
+  lf.lfUnderline = underline;
+  lf.lfStrikeOut = strike;
+  lf.lfCharSet = charset;
+  lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
+  lf.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+  lf.lfQuality = DEFAULT_QUALITY;
+  lf.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
+  wcsncpy(lf.lfFaceName, face.c_str(), LF_FACESIZE - 1);
+  return CreateFontIndirectW(&lf);
+}
+
 HFONT UiFont() {
-  static HFONT font = [] {
-    HDC screen = GetDC(nullptr);
-    const int height = -MulDiv(9, GetDeviceCaps(screen, LOGPIXELSY), 72);
-    ReleaseDC(nullptr, screen);
-    return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS,
-                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"宋体");
-  }();
+  static HFONT font = MakeFont(L"宋体", 9, false, false, false, false, GB2312_CHARSET);
   return font;
+}
+
+POINT CentredOnWorkArea(int width, int height) {
+  RECT work = {};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  return {work.left + (work.right - work.left - width) / 2, work.top + (work.bottom - work.top - height) / 2};
 }
 
 HWND CreateControl(HWND parent, const wchar_t* class_name, const wchar_t* text, DWORD style, int x, int y, int width,

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "app/window_win.h"
 #include "resource.h"
 
 namespace tolvane {
@@ -163,13 +164,7 @@ HBRUSH Chrome::TransparentBrush(HDC dc, HWND control) const {
 }
 
 HFONT Chrome::TitleFont() {
-  static HFONT font = [] {
-    HDC screen = GetDC(nullptr);
-    const int height = -MulDiv(975, GetDeviceCaps(screen, LOGPIXELSY), 7200);
-    ReleaseDC(nullptr, screen);
-    return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET, OUT_DEFAULT_PRECIS,
-                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"宋体");
-  }();
+  static HFONT font = MakeFont(L"宋体", 9.75, false, false, false, false, GB2312_CHARSET);
   return font;
 }
 

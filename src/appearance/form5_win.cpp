@@ -69,12 +69,9 @@ void ShowForm5() {
 bool Form5::Load() {
   HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TOLVANE));
   if (!RegisterFormClass(TOLVANE_FORM5_CLASS, icon)) return false;
-  RECT work = {};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  const int x = work.left + (work.right - work.left - kClientWidth) / 2;
-  const int y = work.top + (work.bottom - work.top - kClientHeight) / 2;
+  const POINT at = CentredOnWorkArea(kClientWidth, kClientHeight);
   if (!CreateFormWindow(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, TOLVANE_FORM5_CLASS, L"界面设置",
-                        WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU, x, y, kClientWidth, kClientHeight, nullptr)) {
+                        WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU, at.x, at.y, kClientWidth, kClientHeight, nullptr)) {
     return false;
   }
   TheApp().FormLoaded();

@@ -46,26 +46,6 @@ HBRUSH DarkBrush() {
   return brush;
 }
 
-HFONT MakeFont(const std::wstring& face, double points, bool bold, bool italic, bool underline, bool strike,
-               BYTE charset) {
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-  if (screen) ReleaseDC(nullptr, screen);
-  LOGFONTW lf = {};
-  lf.lfHeight = -static_cast<LONG>(std::lround(points * dpi / 72.0));
-  lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
-  lf.lfItalic = italic;
-  lf.lfUnderline = underline;
-  lf.lfStrikeOut = strike;
-  lf.lfCharSet = charset;
-  lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
-  lf.lfClipPrecision = CLIP_DEFAULT_PRECIS;
-  lf.lfQuality = DEFAULT_QUALITY;
-  lf.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
-  wcsncpy(lf.lfFaceName, face.c_str(), LF_FACESIZE - 1);
-  return CreateFontIndirectW(&lf);
-}
-
 int LineHeight(HWND hwnd, HFONT font) {
   HDC dc = GetDC(hwnd);
   HGDIOBJ old = SelectObject(dc, font);

@@ -72,13 +72,10 @@ bool Form1::Load() {
   if (!RegisterFormClass(TOLVANE_FORM1_CLASS, icon)) return false;
 
   // Frameless: the window is all client area, 340 x 263, centred on the work area.
-  RECT work = {};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  const int x = work.left + (work.right - work.left - kClientWidth) / 2;
-  const int y = work.top + (work.bottom - work.top - kClientHeight) / 2;
+  const POINT at = CentredOnWorkArea(kClientWidth, kClientHeight);
   if (!CreateFormWindow(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, TOLVANE_FORM1_CLASS, L"Tolvane V1.0",
-                        WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX, x, y, kClientWidth, kClientHeight,
-                        nullptr)) {
+                        WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX, at.x, at.y, kClientWidth,
+                        kClientHeight, nullptr)) {
     return false;
   }
   TheApp().FormLoaded();
@@ -163,8 +160,9 @@ void Form1::ScanDrives() {
 void Form1::Timer1_Timer() {
   if (lock_pending_) lock_pending_ = !ShowLockWindow();
   const bool list_empty = SendMessageW(List1_, LB_GETCOUNT, 0, 0) <= 0;
-  const std::wstring status = RefreshedStatusLine(GetText(Label3_), list_empty, Text3_);
-  if (status != GetText(Label3_)) SetWindowTextW(Label3_, status.c_str());
+  const std::wstring current = GetText(Label3_);
+  const std::wstring status = RefreshedStatusLine(current, list_empty, Text3_);
+  if (status != current) SetWindowTextW(Label3_, status.c_str());
   ScanDrives();
 }
 

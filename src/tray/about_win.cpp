@@ -38,11 +38,8 @@ bool About::Load() {
   AdjustWindowRectEx(&rc, style, FALSE, 0);
   const int width = rc.right - rc.left;
   const int height = rc.bottom - rc.top;
-  RECT work = {};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  const int x = work.left + (work.right - work.left - width) / 2;
-  const int y = work.top + (work.bottom - work.top - height) / 2;
-  if (!CreateFormWindow(0, TOLVANE_ABOUT_CLASS, L"关于 ... ...", style, x, y, width, height, nullptr)) return false;
+  const POINT at = CentredOnWorkArea(width, height);
+  if (!CreateFormWindow(0, TOLVANE_ABOUT_CLASS, L"关于 ... ...", style, at.x, at.y, width, height, nullptr)) return false;
   TheApp().FormLoaded();
   Form_Load();
   ShowWindow(hwnd_, SW_SHOWNORMAL);
