@@ -47,6 +47,9 @@ DESIGN_CAPTION = "挂机中，请勿操作！"
 SAVED = "挂机锁信息配置成功，重启生效！"
 
 # The tray menu's items in display order; the separator carries no text.
+# Wine's tray creates a balloon this long after the program asks for it.
+BALLOON_DELAY = 2.5
+
 MENU_ITEMS = ["密码设置", "界面设置", "帮助中心", "关于Tolvane", "退出程序"]
 
 RESOURCES = rig.REPO / "resources"
@@ -179,6 +182,16 @@ def _item_bands(img: Image.Image) -> list[tuple[int, int]]:
     return [(a, b) for a, b in bands]
 
 
+def _tips_over(prog, rect) -> list[dict]:
+    """The visible tooltip windows (balloons, the icon's tip) that overlap rect
+    (all of them for None)."""
+    tips = [w for w in prog.session.wintool("windows", "tooltips_class32") or [] if w["visible"]]
+    if rect is None:
+        return tips
+    l, t, r, b = rect
+    return [w for w in tips if w["rect"][0] < r and l < w["rect"][2] and w["rect"][1] < b and t < w["rect"][3]]
+
+
 def open_tray_menu(prog, attempts: int = 4) -> dict:
     """Right-clicks the tray icon until the program's menu stays up; returns it.
 
@@ -203,18 +216,25 @@ def open_tray_menu(prog, attempts: int = 4) -> dict:
 
 def choose_from_tray_menu(prog, item: str):
     """Opens the tray menu and clicks the item."""
+    # The tray's balloon and the icon's tip hang from the icon, over the menu:
+    # their text would read as menu rows, and a click meant for an item could
+    # land on them. Wine's tray shows a balloon two seconds after it was asked
+    # for, for at least ten seconds: let a start balloon come and go first.
+    rig.wait_until(lambda: time.monotonic() >= prog.started_at + BALLOON_DELAY
+                   and not _tips_over(prog, None), 35, interval=0.2, what="the tray's balloon to go")
     menu = open_tray_menu(prog)
-    # The icon's tip may still stand over the menu for a moment.
     seen = []
 
     def rows():
+        if _tips_over(prog, menu["rect"]):
+            return False
         seen[:] = _item_bands(grab(prog.session, menu["rect"]))
-        return len(seen) == len(MENU_ITEMS)
+        return len(seen) == len(MENU_ITEMS) and not _tips_over(prog, menu["rect"])
 
     try:
-        rig.wait_until(rows, 2)
+        rig.wait_until(rows, 35, interval=0.2)
     except TimeoutError:
-        raise AssertionError(f"menu rows with text: {seen}") from None
+        raise AssertionError(f"menu rows with text: {seen}; covering it: {_tips_over(prog, menu['rect'])}") from None
     bands = seen
     a, b = bands[MENU_ITEMS.index(item)]
     prog.session.click(menu["rect"][0] + 30, menu["rect"][1] + (a + b) // 2)

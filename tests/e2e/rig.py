@@ -381,6 +381,7 @@ class Program:
         self.windir = workdir / "windows"
         self.drives_root = workdir / "drives"
         self.pid: int | None = None
+        self.started_at = 0.0  # time.monotonic() of the last start
         self.form1_hwnd: int | None = None
         self._letters: set[str] = set()
         self._mounts: list[Path] = []
@@ -417,6 +418,7 @@ class Program:
                 break
         if rc != 0 or not self.pid:
             raise RigError(f"could not start {self.exe} (launcher exit {rc}): {first}")
+        self.started_at = time.monotonic()
         if window:
             info = self.wait_window(window, "visible", timeout)
             if window == FORM1:
