@@ -3,6 +3,7 @@ reached from the tray menu, its font and file choosers, what the next lock
 shows, the defaults, the bitmap close box, dragging the frameless windows,
 and the tray menu's other items."""
 
+import contextlib
 import time
 
 import look_support as look
@@ -70,9 +71,8 @@ def test_appearance_chosen_from_the_tray_menu_shows_on_the_next_lock(tolvane, tm
     look.choose_file(tolvane, picture)
     photo = rig.winpath(picture)
     assert tolvane.text(IDC_FORM5_TEXT2, cls=FORM5) == photo
-    time.sleep(0.5)
+    rig.wait_until(lambda: preview_ink(tolvane, RED) > 300, 3, interval=0.2, what="the preview in the chosen colour")
     tolvane.screenshot("edited")
-    assert preview_ink(tolvane, RED) > 300, "the preview does not show the chosen colour"
 
     tolvane.click_control(IDC_FORM5_COMMAND3, cls=FORM5)
     look.answer_message_box(tolvane, SAVED)
@@ -121,9 +121,8 @@ def test_defaults_empty_the_keys_and_bring_back_the_design_look(tolvane, tmp_pat
     assert tolvane.text(IDC_FORM5_TEXT1, cls=FORM5) == "暂时离开"
     assert tolvane.text(IDC_FORM5_TEXT2, cls=FORM5) == stored["photo"]
     assert look.font_texts(tolvane) == [stored[k] for k in look.KEYS[:7]]
-    time.sleep(0.5)
+    rig.wait_until(lambda: preview_ink(tolvane, GREEN) > 200, 3, interval=0.2, what="the preview in green")
     tolvane.screenshot("stored-look")
-    assert preview_ink(tolvane, GREEN) > 200
 
     tolvane.click_control(IDC_FORM5_COMMAND4, cls=FORM5)
     look.answer_message_box(tolvane, SAVED)
@@ -136,9 +135,9 @@ def test_defaults_empty_the_keys_and_bring_back_the_design_look(tolvane, tmp_pat
     assert tolvane.text(IDC_FORM5_TEXT1, cls=FORM5) == DESIGN_CAPTION
     assert tolvane.text(IDC_FORM5_TEXT2, cls=FORM5) == ""
     assert look.font_texts(tolvane) == [""] * 7
-    time.sleep(0.5)
+    rig.wait_until(lambda: preview_ink(tolvane, WHITE) > 200 and preview_ink(tolvane, GREEN) == 0, 3,
+                   interval=0.2, what="the preview in the design's white")
     tolvane.screenshot("design-look")
-    assert preview_ink(tolvane, WHITE) > 200 and preview_ink(tolvane, GREEN) == 0
     tolvane.click_control(IDC_FORM5_CLOSE, cls=FORM5)
     tolvane.wait_window(FORM5, "gone", 5)
 
@@ -236,11 +235,15 @@ def test_dragging_the_background_moves_the_window(tolvane):
             open_appearance(tolvane)
         before = look.snapshot(tolvane, cls)["rect"]
         look.drag(tolvane.session, before[0] + x, before[1] + y, dx, dy, button)
-        time.sleep(0.3)
-        after = look.snapshot(tolvane, cls)["rect"]
         shift = (dx, dy) if moves else (0, 0)
-        assert after == [before[0] + shift[0], before[1] + shift[1], before[2] + shift[0], before[3] + shift[1]], \
-            (cls, (x, y), button)
+        expected = [before[0] + shift[0], before[1] + shift[1], before[2] + shift[0], before[3] + shift[1]]
+        if moves:
+            with contextlib.suppress(TimeoutError):
+                rig.wait_until(lambda: look.snapshot(tolvane, cls)["rect"] == expected, 3)
+        else:
+            time.sleep(0.3)  # time enough for a move that should not come
+        after = look.snapshot(tolvane, cls)["rect"]
+        assert after == expected, (cls, (x, y), button)
     tolvane.screenshot("dragged")
 
 
