@@ -281,27 +281,21 @@ def draw_padlock(size, background=None):
     bx0, by0, bx1, by1 = (v * s for v in g["body"])
     cx, cy, R, t = g["cx"] * s, g["cy"] * s, g["R"] * s, g["t"] * s
 
-    def shackle(dr):
-        ro, ri = R, R - t
-        leg_bottom = by0 + ol + s
-        dr.pieslice([cx - ro, cy - ro, cx + ro, cy + ro], 180, 360, fill=255)
-        dr.rectangle([cx - ro, cy, cx - ri, leg_bottom], fill=255)
-        dr.rectangle([cx + ri, cy, cx + ro, leg_bottom], fill=255)
-        dr.pieslice([cx - ri, cy - ri, cx + ri, cy + ri], 180, 360, fill=0)
-        dr.rectangle([cx - ri + 1, cy, cx + ri - 1, leg_bottom], fill=0)
+    def shackle(ro, ri):
+        """The shackle's arch between outer radius ro and inner radius ri,
+        its legs reaching down into the body."""
+        def draw(dr):
+            leg_bottom = by0 + ol + s
+            dr.pieslice([cx - ro, cy - ro, cx + ro, cy + ro], 180, 360, fill=255)
+            dr.rectangle([cx - ro, cy, cx - ri, leg_bottom], fill=255)
+            dr.rectangle([cx + ri, cy, cx + ro, leg_bottom], fill=255)
+            dr.pieslice([cx - ri, cy - ri, cx + ri, cy + ri], 180, 360, fill=0)
+            dr.rectangle([cx - ri + 1, cy, cx + ri - 1, leg_bottom], fill=0)
+        return draw
 
     steel = vertical_gradient((W, W), [(0.0, STEEL_TOP), (g["body"][1] / size, STEEL_BOTTOM), (1.0, STEEL_BOTTOM)])
-    paint(canvas, shape_mask((W, W), shackle), STEEL_LINE)
-    def shackle_fill(dr):
-        ro, ri = R - ol, R - t + (ol if g["inner"] else 0)
-        leg_bottom = by0 + ol + s
-        dr.pieslice([cx - ro, cy - ro, cx + ro, cy + ro], 180, 360, fill=255)
-        dr.rectangle([cx - ro, cy, cx - ri, leg_bottom], fill=255)
-        dr.rectangle([cx + ri, cy, cx + ro, leg_bottom], fill=255)
-        dr.pieslice([cx - ri, cy - ri, cx + ri, cy + ri], 180, 360, fill=0)
-        dr.rectangle([cx - ri + 1, cy, cx + ri - 1, leg_bottom], fill=0)
-
-    paint(canvas, shape_mask((W, W), shackle_fill), steel)
+    paint(canvas, shape_mask((W, W), shackle(R, R - t)), STEEL_LINE)
+    paint(canvas, shape_mask((W, W), shackle(R - ol, R - t + (ol if g["inner"] else 0))), steel)
 
     rb = g["rb"] * s
     paint(canvas, shape_mask((W, W), lambda dr: dr.rounded_rectangle([bx0, by0, bx1 - 1, by1 - 1], radius=rb, fill=255)), GOLD_LINE)
