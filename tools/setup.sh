@@ -1,16 +1,32 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the test rig need. Idempotent and
 # quiet when everything is already there.
+#
+# The release program is 32-bit, so 32-bit Wine (wine32:i386) comes too: the
+# tests run dist/tolvane.exe itself, not only the 64-bit build.
 set -euo pipefail
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
 
 PKGS=(
   cmake ninja-build g++ googletest
+  clang-14 libclang-rt-14-dev
   mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
-  wine wine64
+  wine wine64 wine32:i386
+  nsis zip
   xvfb xdotool x11-utils imagemagick
   fonts-wqy-microhei fonts-wqy-zenhei
+  locales
   python3 python3-pytest python3-pil
 )
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: adding the i386 architecture for 32-bit Wine"
+  $SUDO dpkg --add-architecture i386
+  need_update=1
+fi
 
 missing=()
 for p in "${PKGS[@]}"; do
@@ -19,11 +35,20 @@ for p in "${PKGS[@]}"; do
   fi
 done
 
-if ((${#missing[@]})); then
+if ((${#missing[@]})) || [ -n "${need_update:-}" ]; then
   echo "setup: installing ${missing[*]}"
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-  export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  if ((${#missing[@]})); then
+    $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+fi
+
+# Wine runs under LC_ALL=zh_CN.UTF-8 (code page 936); without the glibc locale
+# every shell that exports it warns "cannot change locale".
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+  echo "setup: generating the zh_CN.UTF-8 locale"
+  if ! grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+    echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  fi
+  $SUDO locale-gen >/dev/null
 fi
