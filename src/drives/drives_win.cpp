@@ -1,6 +1,10 @@
 #include "drives/drives_win.h"
 
+#include <cstdlib>
+
+#include "app/window_win.h"
 #include "config/file_handle_win.h"
+#include "config/fileio.h"
 #include "config/settings.h"
 
 namespace tolvane {
@@ -66,7 +70,39 @@ bool SystemKeyFiles::Read(const std::wstring& drive, std::uint32_t& attributes, 
   return ReadUpTo(file.get(), bytes, limit);
 }
 
+#ifdef TOLVANE_TEST_SEAMS
+namespace {
+
+// Test builds only (never the release): a file "probe-delay-ms" beside the
+// program makes every probe take that long before it asks the system, which
+// is how the end-to-end tests stand in for a drive that hangs; Wine offers
+// no file or drive that does.
+class SlowDrives : public SystemDriveSystem {
+ public:
+  explicit SlowDrives(DWORD ms) : ms_(ms) {}
+  std::unique_ptr<DriveProbe> NewProbe() override {
+    Sleep(ms_);
+    return SystemDriveSystem::NewProbe();
+  }
+
+ private:
+  DWORD ms_;
+};
+
+std::shared_ptr<DriveSystem> TestDrives() {
+  std::string text;
+  if (!ReadFileBytes(ProgramFolder() + L"\\probe-delay-ms", text, 16)) return nullptr;
+  return std::make_shared<SlowDrives>(static_cast<DWORD>(std::strtoul(text.c_str(), nullptr, 10)));
+}
+
+}  // namespace
+#endif
+
 std::shared_ptr<DriveSystem> SystemDrives() {
+#ifdef TOLVANE_TEST_SEAMS
+  static const std::shared_ptr<DriveSystem> test_drives = TestDrives();
+  if (test_drives) return test_drives;
+#endif
   static const std::shared_ptr<DriveSystem> drives = std::make_shared<SystemDriveSystem>();
   return drives;
 }
