@@ -8,10 +8,10 @@
 
 #include <atomic>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/app_win.h"
 #include "config/fileio.h"
@@ -132,6 +132,20 @@ std::wstring TextOf(HWND h) {
   return buf;
 }
 
+// The list box's entries; a window that does not answer has none.
+std::vector<std::wstring> Entries(HWND list) {
+  DWORD_PTR count = 0;
+  if (!SendMessageTimeoutW(list, LB_GETCOUNT, 0, 0, SMTO_NORMAL, kPatienceMs, &count)) return {};
+  std::vector<std::wstring> entries;
+  for (DWORD_PTR i = 0; i < count; ++i) {
+    wchar_t entry[64] = {};
+    DWORD_PTR r = 0;
+    SendMessageTimeoutW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(entry), SMTO_NORMAL, kPatienceMs, &r);
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
 // Polls `done` for up to kPatienceMs.
 bool Eventually(const std::function<bool()>& done) {
   for (DWORD waited = 0; waited < kPatienceMs; waited += 50) {
@@ -206,13 +220,11 @@ TEST_F(DriveHangs, SetupWindowAnswersAndFillsItsListWhenTheScanComesBack) {
   const HWND list = GetDlgItem(setup, IDC_FORM1_LIST1);
 
   ExpectAnswersThroughTheHang(setup, 3500);  // past one three-second refresh
-  EXPECT_EQ(SendMessageW(list, LB_GETCOUNT, 0, 0), 0);
+  EXPECT_TRUE(Entries(list).empty());
 
   drives_->Release();
-  EXPECT_TRUE(Eventually([&] { return SendMessageW(list, LB_GETCOUNT, 0, 0) == 1; }));
-  wchar_t entry[32] = {};
-  SendMessageW(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(entry));
-  EXPECT_STREQ(entry, L"E: 2.00 GB");
+  EXPECT_TRUE(Eventually([&] { return Entries(list) == std::vector<std::wstring>{L"E: 2.00 GB"}; }))
+      << "the scan's result never reached the list";
 
   ui.Post([&form1] { form1.Unload(); });
   EXPECT_TRUE(Eventually([setup] { return !IsWindow(setup); }));
