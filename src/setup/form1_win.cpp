@@ -9,11 +9,10 @@
 #include "config/settings.h"
 #include "resource.h"
 #include "config/fileio.h"
-#include "setup/drive_list.h"
-#include "lock/form2_win.h"
+#include "drives/drives_win.h"
 #include "setup/save_config.h"
+#include "setup/status_line.h"
 #include "skin/mskinbutton_win.h"
-#include "setup/drives_win.h"
 #include "tray/form3_win.h"
 #include "tray/tuopan_win.h"
 
@@ -137,33 +136,41 @@ void Form1::Form_Load() {
     // Should the lock window fail to come up (desktop heap exhausted), the
     // setup window must not appear in its place: that would hand out the
     // configuration without a password. Timer1 tries again.
-    lock_pending_ = !ShowLockWindow();
+    lock_pending_ = !TheApp().ShowLock();
   } else {
     ShowTrayBalloon(hwnd_, L"你还没有配置Tolvane哦！",
                     std::wstring(L"欢迎使用 ") + kSiteName + L" " + kProductName, NIIF_INFO);
     ShowWindow(hwnd_, SW_SHOWNORMAL);
     SetForegroundWindow(hwnd_);
   }
-  ScanDrives();
+  // The scan runs on a worker of its own: a drive that takes seconds to answer
+  // must not freeze this window, nor the lock window, which shares its thread.
+  scan_ = std::make_unique<ProbeWorker<std::vector<std::wstring>>>(
+      [drives = TheApp().Drives(), nf = UserNumberFormat()] {
+        const auto probe = drives->NewProbe();
+        return ScanRemovableDrives(*probe, nf);
+      },
+      PostTo(hwnd_, kWmScanDone));
+  scan_->RequestTick();
 }
 
-void Form1::ScanDrives() {
-  SystemDriveProbe probe;
-  const auto entries = ScanRemovableDrives(probe, UserNumberFormat());
+void Form1::Scan_Done() {
+  const std::optional<std::vector<std::wstring>> entries = scan_->TakeResult();
+  if (!entries) return;
   SendMessageW(List1_, WM_SETREDRAW, FALSE, 0);
   SendMessageW(List1_, LB_RESETCONTENT, 0, 0);
-  for (const auto& e : entries) SendMessageW(List1_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(e.c_str()));
+  for (const auto& e : *entries) SendMessageW(List1_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(e.c_str()));
   SendMessageW(List1_, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(List1_, nullptr, TRUE);
 }
 
 void Form1::Timer1_Timer() {
-  if (lock_pending_) lock_pending_ = !ShowLockWindow();
+  if (lock_pending_) lock_pending_ = !TheApp().ShowLock();
   const bool list_empty = SendMessageW(List1_, LB_GETCOUNT, 0, 0) <= 0;
   const std::wstring current = GetText(Label3_);
   const std::wstring status = RefreshedStatusLine(current, list_empty, Text3_);
   if (status != current) SetWindowTextW(Label3_, status.c_str());
-  ScanDrives();
+  if (scan_) scan_->RequestTick();
 }
 
 void Form1::List1_Click() {
@@ -278,6 +285,7 @@ void Form1::Tray_Mouse(UINT mouse_msg) {
 
 void Form1::Form_Unload() {
   KillTimer(hwnd_, kTimer1);
+  if (scan_) scan_->Stop();  // never waits for a drive
   DeleteTrayIcon();
   UnloadForm3();
 }
@@ -295,6 +303,9 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_TIMER:
       if (wp == kTimer1) Timer1_Timer();
+      return 0;
+    case kWmScanDone:
+      Scan_Done();
       return 0;
     case WM_COMMAND:
       if (LOWORD(wp) == IDC_FORM1_LIST1 && HIWORD(wp) == LBN_SELCHANGE) List1_Click();
