@@ -14,7 +14,8 @@ import time
 import pytest
 
 import rig
-from journey_support import FORM2, IDC_FORM2_TEXT9, encipher, settings_bytes, start_locked
+from journey_support import (FORM2, IDC_FORM2_LABEL1_0, IDC_FORM2_LABEL2, IDC_FORM2_TEXT9, encipher, key_bytes,
+                             settings_bytes, start_locked)
 from look_support import choose_from_tray_menu, grab
 from rig import FORM1, IDC_FORM1_CLOSE, IDC_FORM1_LABEL3
 
@@ -116,8 +117,12 @@ def test_windows_take_their_design_size_at_each_scale(tolvane, log_pixels, dpi):
     keep(tolvane, f"about-box-{percent}", about["rect"])
     tolvane.kill()
 
-    # The lock window with its unlock box called up.
-    start_locked(tolvane, settings_bytes("E:", encipher("Scale-1")))
+    # The lock window with its caption, a drive's line (a stick whose key
+    # file is refused) and the unlock box called up.
+    start_locked(tolvane, settings_bytes("E:", encipher("Scale-1"), ("label", "挂机中，请勿操作！")))
+    (tolvane.plug("e") / "tolvane.com").write_bytes(key_bytes("E:", encipher("another-pw")))
+    rig.wait_until(lambda: tolvane.text(IDC_FORM2_LABEL1_0, cls=FORM2).startswith("你插入的可移动磁盘 E:"), 5,
+                   what="the refusal on E:'s line")
     tolvane.keys("F2")
     rig.wait_until(lambda: tolvane.control(tolvane.snapshot(FORM2), IDC_FORM2_TEXT9)["visible"], 5,
                    what="the unlock box")
@@ -126,4 +131,7 @@ def test_windows_take_their_design_size_at_each_scale(tolvane, log_pixels, dpi):
     # The height may grow to the font's line; the place and width never change.
     assert [left, top, right] == [twips(840, dpi), twips(480, dpi), twips(3015, dpi)]
     assert bottom >= twips(750, dpi)
+    # The caption stays whole on the screen, however large it gets.
+    caption = ctrl_rect_in(lock, IDC_FORM2_LABEL2)
+    assert caption[3] <= client_size(lock)[1]
     keep(tolvane, f"lock-window-{percent}", lock["rect"])

@@ -23,6 +23,8 @@
 #include "setup/drive_list.h"
 #include "setup/form1_win.h"
 #include "skin/face_template.h"
+#include "skin/mskinbutton_win.h"
+#include "skin_support.h"
 #include "tray/about_win.h"
 
 namespace tolvane {
@@ -299,3 +301,67 @@ TEST_F(ScaledWindows, LockWindowFitsAtEveryScale) {
 
 }  // namespace
 }  // namespace tolvane
+
+namespace tolvane::test {
+namespace {
+
+// A skinned button on a form laid out at 150 %: the template's corners come
+// out 6 x 8, made only of the template's own corner colours (stretched by
+// whole pixels, nothing blended), and the caption keeps the 3-pixel inset.
+class ScaledSkin : public SkinFormTest {};
+
+TEST_F(ScaledSkin, CornersScaleCrispAndCaptionKeepsItsInset) {
+  constexpr int kDpi = 144;
+  MarkWindowDpi(form_, kDpi);
+  const DesignRect r = ScaleRect({10, 10, 81, 25}, kDpi);
+  HWND button = AddPushButton(form_, L"修 改", r.x, r.y, r.width, r.height);
+  ASSERT_EQ(skin::SkinWindow(button), 1);
+  const int cw = ScaleToDpi(skin::kSideWidth, kDpi), ch = ScaleToDpi(skin::kEndHeight, kDpi);
+  ASSERT_EQ(cw, 6);
+  ASSERT_EQ(ch, 8);
+  for (int s = 0; s < skin::kFaceStateCount; ++s) {
+    SCOPED_TRACE(testing::Message() << "face " << s);
+    const Face face = ReadFace(button, s);
+    ASSERT_EQ(face.w, r.width);
+    const int y0 = skin::kBandHeight * s;
+    struct Corner {
+      int x0, y0;      // in the face
+      int tx0, ty0;    // in the band
+    };
+    const Corner corners[] = {{0, 0, 0, 0}, {face.w - cw, 0, 5, 0}, {0, face.h - ch, 0, 16},
+                              {face.w - cw, face.h - ch, 5, 16}};
+    for (const Corner& c : corners) {
+      std::vector<unsigned> palette;
+      for (int ty = 0; ty < skin::kEndHeight; ++ty) {
+        for (int tx = 0; tx < skin::kSideWidth; ++tx) palette.push_back(skin::TemplatePixel(c.tx0 + tx, y0 + c.ty0 + ty));
+      }
+      for (int y = 0; y < ch; ++y) {
+        for (int x = 0; x < cw; ++x) {
+          const unsigned got = face.at(c.x0 + x, c.y0 + y);
+          EXPECT_NE(std::find(palette.begin(), palette.end(), got), palette.end())
+              << "corner pixel " << c.x0 + x << "," << c.y0 + y << " is " << std::hex << got;
+        }
+      }
+    }
+    // The outermost pixel of each corner is the template's.
+    EXPECT_EQ(face.at(0, 0), skin::TemplatePixel(0, y0));
+    EXPECT_EQ(face.at(face.w - 1, 0), skin::TemplatePixel(8, y0));
+    EXPECT_EQ(face.at(0, face.h - 1), skin::TemplatePixel(0, y0 + 20));
+    EXPECT_EQ(face.at(face.w - 1, face.h - 1), skin::TemplatePixel(8, y0 + 20));
+    // Caption ink only inside the scaled inset.
+    const unsigned ink = s == skin::kFaceDisabled ? 0x808080 : 0x000000;
+    int inside = 0, outside = 0;
+    for (int y = 0; y < face.h; ++y) {
+      for (int x = 0; x < face.w; ++x) {
+        if (face.at(x, y) != ink) continue;
+        const bool in = x >= 3 && x < face.w - 3 && y >= 3 && y < face.h - 3;
+        (in ? inside : outside)++;
+      }
+    }
+    EXPECT_GT(inside, 10);
+    EXPECT_EQ(outside, 0);
+  }
+}
+
+}  // namespace
+}  // namespace tolvane::test
