@@ -249,6 +249,13 @@ void Form2::LayOut() {
   height_ = sc.lock.height();
   SetWindowPos(hwnd_, HWND_TOPMOST, sc.lock.left, sc.lock.top, width_, height_, SWP_NOACTIVATE);
 
+  PlaceLabels();
+  LoadImage1();
+  LayCovers(sc.covers);
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
+
+void Form2::PlaceLabels() {
   const LockLayout l = LayoutLabels(width_, height_, label2_height_, label1_height_);
   SetWindowPos(Label2_, nullptr, l.label2.x, l.label2.y, std::max(1, width_ - l.label2.x), label2_height_,
                SWP_NOZORDER | SWP_NOACTIVATE);
@@ -256,9 +263,6 @@ void Form2::LayOut() {
     SetWindowPos(Label1_[i], nullptr, l.label1[i].x, l.label1[i].y, std::max(1, width_ - l.label1[i].x),
                  label1_height_, SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  LoadImage1();
-  LayCovers(sc.covers);
-  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 void Form2::LoadImage1() {
@@ -533,11 +537,13 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       LayOut();
       return 0;
     case WM_DPICHANGED:
-      // The lock keeps covering its monitor; only fonts and boxes follow the scale.
+      // The lock keeps covering its monitor, picture and covers as they
+      // are; only the text and the boxes follow the scale.
       dpi_ = ReadDpiChange(wp, lp).dpi;
       MarkWindowDpi(hwnd_, dpi_);
       ScaleFontsAndBoxes();
-      LayOut();
+      PlaceLabels();
+      RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
       return 0;
     case WM_HOTKEY:
       return 0;  // Alt+Tab, held here so that it switches nowhere

@@ -59,6 +59,7 @@ class Form2 : public Window {
   // The fonts of the lines and the boxes and the boxes' place, at dpi_.
   void ScaleFontsAndBoxes();
   void LayOut();
+  void PlaceLabels();  // the caption and the lines on the screen as laid out
   void LoadImage1();
   void LayCovers(const std::vector<Rect>& rects);
   void DestroyCovers();
