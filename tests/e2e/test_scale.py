@@ -14,10 +14,10 @@ import time
 import pytest
 
 import rig
-from journey_support import (FORM2, IDC_FORM2_LABEL1_0, IDC_FORM2_LABEL2, IDC_FORM2_TEXT9, encipher, key_bytes,
-                             settings_bytes, start_locked)
+from journey_support import (FORM2, IDC_FORM2_LABEL1_0, IDC_FORM2_LABEL2, IDC_FORM2_TEXT9, dismiss_box, encipher,
+                             key_bytes, message_box, settings_bytes, start_locked)
 from look_support import choose_from_tray_menu, grab
-from rig import FORM1, IDC_FORM1_CLOSE, IDC_FORM1_LABEL3
+from rig import FORM1, IDC_FORM1_CLOSE, IDC_FORM1_COMMAND1, IDC_FORM1_LABEL3
 
 FORM5 = "TolvaneForm5"
 ABOUT = "TolvaneAbout"
@@ -97,6 +97,14 @@ def test_windows_take_their_design_size_at_each_scale(tolvane, log_pixels, dpi):
     status = ctrl_rect_in(form1, IDC_FORM1_LABEL3)
     assert status[2] <= scaled(340, dpi) and status[3] - status[1] == scaled(226, dpi) - scaled(210, dpi)
     keep(tolvane, f"setup-window-{percent}", form1["rect"])
+
+    # A message box of the setup window: the system lays it out, the skin
+    # engine draws its button at the box's DPI. Saving with no drive chosen
+    # is refused with one.
+    tolvane.click_control(IDC_FORM1_COMMAND1)
+    box = message_box(tolvane)
+    keep(tolvane, f"message-box-{percent}", box["snap"]["rect"])
+    dismiss_box(tolvane)
 
     # The appearance window and the about box, by the tray menu as a user
     # would open them.
