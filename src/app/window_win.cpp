@@ -1,8 +1,9 @@
 #include "app/window_win.h"
 
-#include <cmath>
 #include <cwchar>
 #include <string>
+
+#include "app/dpi_win.h"
 
 namespace tolvane {
 
@@ -52,28 +53,10 @@ LRESULT CALLBACK Window::StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
 
 HFONT MakeFont(const std::wstring& face, double points, bool bold, bool italic, bool underline, bool strike,
                BYTE charset) {
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-  if (screen) ReleaseDC(nullptr, screen);
-  LOGFONTW lf = {};
-  lf.lfHeight = -static_cast<LONG>(std::lround(points * dpi / 72.0));
-  lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
-  lf.lfItalic = italic;
-  lf.lfUnderline = underline;
-  lf.lfStrikeOut = strike;
-  lf.lfCharSet = charset;
-  lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
-  lf.lfClipPrecision = CLIP_DEFAULT_PRECIS;
-  lf.lfQuality = DEFAULT_QUALITY;
-  lf.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
-  wcsncpy(lf.lfFaceName, face.c_str(), LF_FACESIZE - 1);
-  return CreateFontIndirectW(&lf);
+  return MakeFontForDpi(face, points, bold, italic, underline, strike, charset, ScreenDpi());
 }
 
-HFONT UiFont() {
-  static HFONT font = MakeFont(L"宋体", 9, false, false, false, false, GB2312_CHARSET);
-  return font;
-}
+HFONT UiFont() { return UiFontForDpi(ScreenDpi()); }
 
 POINT CentredOnWorkArea(int width, int height) {
   RECT work = {};

@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "app/app_win.h"
+#include "app/dpi_win.h"
 #include "config/cipher.h"
 #include "config/codepage.h"
 #include "config/fileio.h"
@@ -34,8 +35,14 @@ constexpr wchar_t kSetupBalloonText[] = L"在这里使用右键可以进入界�
 constexpr wchar_t kSetupBalloonTitle[] = L"温馨提示：";
 constexpr wchar_t kSongTi[] = L"宋体";
 
-// The password boxes: 840, 480, 2175 x 270 twips at 15 twips per pixel.
-constexpr int kBoxLeft = 56, kBoxTop = 32, kBoxWidth = 145, kBoxHeight = 18;
+// The password boxes: 840, 480, 2175 x 270 twips, 56, 32, 145 x 18 pixels at
+// 96 DPI; their edges are scaled so that the box keeps its place at any DPI.
+constexpr int kBoxLeft = 840, kBoxTop = 480, kBoxWidth = 2175, kBoxHeight = 270;
+
+RECT BoxRect(int dpi) {
+  return {TwipsToPixels(kBoxLeft, dpi), TwipsToPixels(kBoxTop, dpi), TwipsToPixels(kBoxLeft + kBoxWidth, dpi),
+          TwipsToPixels(kBoxTop + kBoxHeight, dpi)};
+}
 
 HBRUSH DarkBrush() {
   static HBRUSH brush = CreateSolidBrush(kDarkBackground);
@@ -149,30 +156,47 @@ void Form2::CreateControls() {
     Label1_[i] = CreateControl(hwnd_, L"STATIC", kDesignLine, label, 0, 0, 1, 1, IDC_FORM2_LABEL1_0 + i);
   }
   const DWORD box = WS_TABSTOP | ES_AUTOHSCROLL;
-  Text9_ = CreateControl(hwnd_, L"EDIT", kUnlockPlaceholder, box, kBoxLeft, kBoxTop, kBoxWidth, kBoxHeight,
-                         IDC_FORM2_TEXT9, WS_EX_CLIENTEDGE);
-  Text10_ = CreateControl(hwnd_, L"EDIT", kSetupPlaceholder, box, kBoxLeft, kBoxTop, kBoxWidth, kBoxHeight,
-                          IDC_FORM2_TEXT10, WS_EX_CLIENTEDGE);
+  // Placed and given their font at the window's DPI by ScaleFontsAndBoxes.
+  Text9_ = CreateControl(hwnd_, L"EDIT", kUnlockPlaceholder, box, 0, 0, 1, 1, IDC_FORM2_TEXT9, WS_EX_CLIENTEDGE);
+  Text10_ = CreateControl(hwnd_, L"EDIT", kSetupPlaceholder, box, 0, 0, 1, 1, IDC_FORM2_TEXT10, WS_EX_CLIENTEDGE);
   // The boxes pass F2/F3 and clicks on to the form's handlers.
   SetWindowSubclass(Text9_, EditProc, IDC_FORM2_TEXT9, reinterpret_cast<DWORD_PTR>(this));
   SetWindowSubclass(Text10_, EditProc, IDC_FORM2_TEXT10, reinterpret_cast<DWORD_PTR>(this));
-
-  label1_font_ = MakeFont(kSongTi, 9.75, false, false, false, false, GB2312_CHARSET);
-  label1_height_ = LineHeight(hwnd_, label1_font_);
 }
 
 void Form2::ReadAppearance() {
-  const CaptionFont f = LockCaptionFont(
+  caption_font_ = LockCaptionFont(
       [](std::wstring_view key) { return ReadOption(kSettingsSection, key); },
       nf_.decimal.empty() ? L'.' : nf_.decimal[0]);
-  const bool design_face = f.face == kSongTi;
-  label2_font_ = MakeFont(f.face, f.points, f.bold, f.italic, f.underline, f.strikethru,
-                          design_face ? GB2312_CHARSET : DEFAULT_CHARSET);
-  if (!label2_font_) label2_font_ = MakeFont(kSongTi, 27.75, true, false, false, false, GB2312_CHARSET);
+  const CaptionFont& f = caption_font_;
   label2_color_ = f.colour.system ? GetSysColor(static_cast<int>(f.colour.value)) : f.colour.value;
-  label2_height_ = LineHeight(hwnd_, label2_font_);
   SetWindowTextW(Label2_, ReadOption(kSettingsSection, L"label").c_str());
   Text11 = ReadOption(kSettingsSection, L"photo");
+}
+
+void Form2::ScaleFontsAndBoxes() {
+  const CaptionFont& f = caption_font_;
+  const bool design_face = f.face == kSongTi;
+  HFONT caption = MakeFontForDpi(f.face, f.points, f.bold, f.italic, f.underline, f.strikethru,
+                                 design_face ? GB2312_CHARSET : DEFAULT_CHARSET, dpi_);
+  if (!caption) caption = MakeFontForDpi(kSongTi, 27.75, true, false, false, false, GB2312_CHARSET, dpi_);
+  HFONT line = MakeFontForDpi(kSongTi, 9.75, false, false, false, false, GB2312_CHARSET, dpi_);
+  if (label2_font_) DeleteObject(label2_font_);
+  if (label1_font_) DeleteObject(label1_font_);
+  label2_font_ = caption;
+  label1_font_ = line;
+  label2_height_ = LineHeight(hwnd_, label2_font_);
+  label1_height_ = LineHeight(hwnd_, label1_font_);
+  // The labels draw themselves with these fonts; they carry them too, so
+  // that anything that measures a label sees the font it is drawn in.
+  SendMessageW(Label2_, WM_SETFONT, reinterpret_cast<WPARAM>(label2_font_), FALSE);
+  for (HWND l : Label1_) SendMessageW(l, WM_SETFONT, reinterpret_cast<WPARAM>(label1_font_), FALSE);
+  const RECT box = BoxRect(dpi_);
+  for (HWND h : {Text9_, Text10_}) {
+    SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(UiFontForDpi(dpi_)), FALSE);
+    const int height = std::max(static_cast<int>(box.bottom - box.top), OneLineHeight(h));
+    SetWindowPos(h, nullptr, box.left, box.top, box.right - box.left, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 }
 
 void Form2::Form_Load() {
@@ -180,6 +204,9 @@ void Form2::Form_Load() {
   skin::SkinWindow(hwnd_);
   nf_ = UserNumberFormat();
   ReadAppearance();
+  dpi_ = WindowDpi(hwnd_);
+  MarkWindowDpi(hwnd_, dpi_);
+  ScaleFontsAndBoxes();
   LayOut();
 
   // The system keeps Alt+Tab to itself on most versions; the title says
@@ -211,16 +238,20 @@ void Form2::LayOut() {
   height_ = sc.lock.height();
   SetWindowPos(hwnd_, HWND_TOPMOST, sc.lock.left, sc.lock.top, width_, height_, SWP_NOACTIVATE);
 
-  const LockLayout l = LayoutLabels(width_, height_);
+  PlaceLabels();
+  LoadImage1();
+  LayCovers(sc.covers);
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
+
+void Form2::PlaceLabels() {
+  const LockLayout l = LayoutLabels(width_, height_, label2_height_, label1_height_);
   SetWindowPos(Label2_, nullptr, l.label2.x, l.label2.y, std::max(1, width_ - l.label2.x), label2_height_,
                SWP_NOZORDER | SWP_NOACTIVATE);
   for (int i = 0; i < 6; ++i) {
     SetWindowPos(Label1_[i], nullptr, l.label1[i].x, l.label1[i].y, std::max(1, width_ - l.label1[i].x),
                  label1_height_, SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  LoadImage1();
-  LayCovers(sc.covers);
-  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 void Form2::LoadImage1() {
@@ -413,6 +444,7 @@ bool Form2::Form_QueryUnload(UnloadMode mode) { return AnswerClose(mode).refuse;
 
 void Form2::Form_Unload() {
   lock_up_ = false;
+  UnmarkWindowDpi(hwnd_);
   KillTimer(hwnd_, kTimer1);
   KillTimer(hwnd_, kTimer2);
   if (watch_) watch_->Stop();  // never waits for a drive
@@ -503,6 +535,15 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_DISPLAYCHANGE:
       LayOut();
+      return 0;
+    case WM_DPICHANGED:
+      // The lock keeps covering its monitor, picture and covers as they
+      // are; only the text and the boxes follow the scale.
+      dpi_ = ReadDpiChange(wp, lp).dpi;
+      MarkWindowDpi(hwnd_, dpi_);
+      ScaleFontsAndBoxes();
+      PlaceLabels();
+      RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
       return 0;
     case WM_HOTKEY:
       return 0;  // Alt+Tab, held here so that it switches nowhere

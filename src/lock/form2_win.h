@@ -60,7 +60,10 @@ class Form2 : public Window {
 
   void CreateControls();
   void ReadAppearance();
+  // The fonts of the lines and the boxes and the boxes' place, at dpi_.
+  void ScaleFontsAndBoxes();
   void LayOut();
+  void PlaceLabels();  // the caption and the lines on the screen as laid out
   void LoadImage1();
   void LayCovers(const std::vector<Rect>& rects);
   void DestroyCovers();
@@ -82,6 +85,8 @@ class Form2 : public Window {
   HGDIOBJ image_dc_old_ = nullptr;
   HFONT label2_font_ = nullptr;
   HFONT label1_font_ = nullptr;
+  CaptionFont caption_font_;            // the caption's font as the settings give it
+  int dpi_ = 96;                        // the DPI of the monitor the lock covers
   COLORREF label2_color_ = 0;
   int label2_height_ = 0;
   int label1_height_ = 0;

@@ -70,13 +70,16 @@ bool Form1::Load() {
   HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TOLVANE));
   if (!RegisterFormClass(TOLVANE_FORM1_CLASS, icon)) return false;
 
-  // Frameless: the window is all client area, 340 x 263, centred on the work area.
+  // Frameless: the window is all client area, 340 x 263 at 96 DPI, centred
+  // on the work area. Its DPI is known once it exists.
   const POINT at = CentredOnWorkArea(kClientWidth, kClientHeight);
   if (!CreateFormWindow(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, TOLVANE_FORM1_CLASS, L"Tolvane V1.0",
                         WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX, at.x, at.y, kClientWidth,
                         kClientHeight, nullptr)) {
     return false;
   }
+  layout_.Attach(hwnd_, WindowDpi(hwnd_));
+  Chrome::CentreAtDpi(hwnd_, layout_.dpi());
   TheApp().FormLoaded();
   Form_Load();
   return true;
@@ -100,25 +103,24 @@ void Form1::Form_Load() {
   // SS_NOTIFY: a press on a label is not a press on the background, so it
   // doesn't start a move.
   const DWORD label = WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_NOTIFY;
-  Label4_ = CreateControl(hwnd_, L"STATIC", L"Tolvane V1.0", label, 32, 10, 200, 17, IDC_FORM1_LABEL4);
-  SendMessageW(Label4_, WM_SETFONT, reinterpret_cast<WPARAM>(Chrome::TitleFont()), FALSE);
+  Label4_ = layout_.Create(L"STATIC", L"Tolvane V1.0", label, {32, 10, 200, 17}, IDC_FORM1_LABEL4, 0,
+                           FontRole::Title);
   chrome_.Attach(hwnd_, IDC_FORM1_CLOSE, /*title_icon=*/true);
-  List1_ = CreateControl(hwnd_, L"LISTBOX", L"",
-                         WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 14, 46, 150, 146,
-                         IDC_FORM1_LIST1, WS_EX_CLIENTEDGE);
+  List1_ = layout_.Create(L"LISTBOX", L"", WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
+                          {14, 46, 150, 146}, IDC_FORM1_LIST1, WS_EX_CLIENTEDGE);
   // A short guide on the header, beside the list.
-  Hint_ = CreateControl(hwnd_, L"STATIC", L"选一个U盘作为钥匙，\r\n设置解锁密码后保存。", label, 180, 52, 150, 36, 0);
-  Label1_ = CreateControl(hwnd_, L"STATIC", L"输入密码:", label, 180, 106, 140, 16, IDC_FORM1_LABEL1);
-  Text1_ = CreateControl(hwnd_, L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, 180, 124, 146,
-                         22, IDC_FORM1_TEXT1, WS_EX_CLIENTEDGE);
-  Label2_ = CreateControl(hwnd_, L"STATIC", L"再次输入:", label, 180, 154, 140, 16, IDC_FORM1_LABEL2);
-  Text2_ = CreateControl(hwnd_, L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, 180, 172, 146,
-                         22, IDC_FORM1_TEXT2, WS_EX_CLIENTEDGE);
-  Label3_ = CreateControl(hwnd_, L"STATIC", kStatusChoose, label, 14, 210, 312, 16, IDC_FORM1_LABEL3);
-  Command1_ = CreateControl(hwnd_, L"BUTTON", L"保存配置", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 60, 231, 96, 25,
-                            IDC_FORM1_COMMAND1);
-  Command2_ = CreateControl(hwnd_, L"BUTTON", L"卸载配置", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 184, 231, 96, 25,
-                            IDC_FORM1_COMMAND2);
+  Hint_ = layout_.Create(L"STATIC", L"选一个U盘作为钥匙，\r\n设置解锁密码后保存。", label, {180, 52, 150, 36}, 0);
+  Label1_ = layout_.Create(L"STATIC", L"输入密码:", label, {180, 106, 140, 16}, IDC_FORM1_LABEL1);
+  Text1_ = layout_.Create(L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, {180, 124, 146, 22},
+                          IDC_FORM1_TEXT1, WS_EX_CLIENTEDGE);
+  Label2_ = layout_.Create(L"STATIC", L"再次输入:", label, {180, 154, 140, 16}, IDC_FORM1_LABEL2);
+  Text2_ = layout_.Create(L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, {180, 172, 146, 22},
+                          IDC_FORM1_TEXT2, WS_EX_CLIENTEDGE);
+  Label3_ = layout_.Create(L"STATIC", kStatusChoose, label, {14, 210, 312, 16}, IDC_FORM1_LABEL3);
+  Command1_ = layout_.Create(L"BUTTON", L"保存配置", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, {60, 231, 96, 25},
+                             IDC_FORM1_COMMAND1);
+  Command2_ = layout_.Create(L"BUTTON", L"卸载配置", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, {184, 231, 96, 25},
+                             IDC_FORM1_COMMAND2);
   // The password boxes show "*" for every character.
   SendMessageW(Text1_, EM_SETPASSWORDCHAR, L'*', 0);
   SendMessageW(Text2_, EM_SETPASSWORDCHAR, L'*', 0);
@@ -267,6 +269,8 @@ void Form1::Form_Resize(WPARAM state) {
   if (state == SIZE_MINIMIZED) ShowWindow(hwnd_, SW_HIDE);
 }
 
+void Form1::Form_DpiChanged(const DpiChange& change) { chrome_.ChangeDpi(layout_, change); }
+
 void Form1::Tray_Mouse(UINT mouse_msg) {
   // While the screen is locked the icon leads nowhere: both the window and the
   // menu would be ways past the lock without a password.
@@ -322,6 +326,9 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_SIZE:
       Form_Resize(wp);
       return 0;
+    case WM_DPICHANGED:
+      Form_DpiChanged(ReadDpiChange(wp, lp));
+      return 0;
     case WM_CTLCOLORSTATIC: {
       HDC dc = reinterpret_cast<HDC>(wp);
       HWND ctl = reinterpret_cast<HWND>(lp);
@@ -333,6 +340,7 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_DESTROY:
       Form_Unload();
+      layout_.Detach();
       return 0;
     case WM_NCDESTROY:
       TheApp().FormUnloaded();

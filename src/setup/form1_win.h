@@ -38,6 +38,7 @@ class Form1 : public Window {
   void Form_Load();
   void Form_Unload();
   void Form_Resize(WPARAM state);
+  void Form_DpiChanged(const DpiChange& change);
   void Tray_Mouse(UINT mouse_msg);
   void Timer1_Timer();
   void List1_Click();
@@ -51,6 +52,7 @@ class Form1 : public Window {
        Text2_ = nullptr, Label3_ = nullptr, Command1_ = nullptr, Command2_ = nullptr;
   Chrome chrome_;  // frame picture, close box, moving by the background
   std::unique_ptr<ProbeWorker<std::vector<std::wstring>>> scan_;  // the drive list's scans, off this thread
+  ScaledLayout layout_;  // the controls at the window's DPI
   bool lock_pending_ = false;  // configured, but the lock window isn't up yet
   std::wstring Text3_;  // Text3: the chosen drive ("E:"), empty until one is chosen
   std::wstring txtCipher_;                     // txtCipher: the cipher text during a save

@@ -135,6 +135,11 @@ HWND FindTop(const std::wstring& cls) { return FindWindowExW(nullptr, nullptr, c
 std::string WindowJson(HWND h) {
   RECT r{};
   GetWindowRect(h, &r);
+  // The client area in screen coordinates: a captioned window's contents
+  // start below its title bar.
+  RECT c{};
+  GetClientRect(h, &c);
+  MapWindowPoints(h, nullptr, reinterpret_cast<POINT*>(&c), 2);
   DWORD pid = 0;
   GetWindowThreadProcessId(h, &pid);
   return "{\"hwnd\":" + Handle(h) + ",\"pid\":" + Num(pid) + ",\"class\":" + Json(ClassOf(h)) +
@@ -142,7 +147,7 @@ std::string WindowJson(HWND h) {
          ",\"iconic\":" + (IsIconic(h) ? "true" : "false") +
          ",\"enabled\":" + (IsWindowEnabled(h) ? "true" : "false") +
          ",\"foreground\":" + (GetForegroundWindow() == h ? "true" : "false") + ",\"rect\":" + Rect(r) +
-         ",\"owner\":" + Handle(GetWindow(h, GW_OWNER));
+         ",\"client\":" + Rect(c) + ",\"owner\":" + Handle(GetWindow(h, GW_OWNER));
 }
 
 // List box items, read with the messages Wine marshals across processes.
