@@ -20,7 +20,7 @@
 #include "lock/form2_win.h"
 #include "lock/password_box.h"
 #include "resource.h"
-#include "setup/drive_list.h"
+#include "setup/status_line.h"
 #include "setup/form1_win.h"
 #include "skin/face_template.h"
 #include "skin/mskinbutton_win.h"
