@@ -46,12 +46,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string& value = f[3];
 
   tolvane::IniText ini(file);
-  const std::string other_before = ini.Get("Option", other);
+  (void)ini.Get("Option", other);
+  // The file as any rewrite lays it out. A rewrite can itself move keys, as
+  // the platform's writer does (a "[]" header is not written back, so its keys
+  // join the section above): the other keys are compared with this form.
+  tolvane::IniText normal(file);
+  normal.Set("fuzz probe", "k", "v");
+  const std::string other_before = normal.Get("Option", other);
   (void)ini.Get(key, other, 1 + (size % 200));
 
   ini.Set("Option", key, value);
   const std::string written = ini.Serialize();
-  if (PlainName(key) && PlainName(other) && PlainValue(value)) {
+  // A NUL inside a line hides the rest of the line from the platform's
+  // reader, and the rewritten file no longer has it: names and values that
+  // ran up to a NUL can read differently once the file has been rewritten,
+  // as with the platform's own writer. The properties hold for text files.
+  if (file.find('\0') == std::string::npos && PlainName(key) && PlainName(other) && PlainValue(value)) {
     if (ini.Get("Option", key) != value) std::abort();
     const bool same_key = tolvane::IniText("[x]\r\n" + key + "=1\r\n").Get("x", other) == "1";
     if (!same_key && ini.Get("Option", other) != other_before) std::abort();

@@ -29,7 +29,7 @@ for seeds in fuzz/corpus/*/; do
   if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
       "build/fuzz/$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 -print_final_stats=0 \
       -artifact_prefix="$ROOT/build/fuzz/$target-" "$work" "$seeds" >"build/fuzz/$target.log" 2>&1; then
-    grep -E "^#[0-9]+ *DONE" "build/fuzz/$target.log" | tail -1 || true
+    grep -E "^Done [0-9]+ runs" "build/fuzz/$target.log" | tail -1 || true
   else
     tail -40 "build/fuzz/$target.log"
     echo "fuzz: $target failed"

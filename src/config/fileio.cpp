@@ -16,7 +16,18 @@ FileFaultHook& Hook() {
 
 wchar_t AsciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
-bool IsHexDigit(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); }
+bool EqualIgnoringCase(std::wstring_view a, std::wstring_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+bool IsHexDigit(wchar_t c) {
+  c = AsciiLower(c);
+  return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f');
+}
 
 constexpr std::size_t kTokenDigits = 8;
 constexpr wchar_t kTemporarySuffix[] = L".tmp";
@@ -41,14 +52,12 @@ bool IsTemporaryNameOf(std::wstring_view file_name, std::wstring_view target_nam
   const std::size_t want = target_name.size() + 1 + kTokenDigits + suffix.size();
   if (file_name.size() != want) return false;
   // Windows names compare without regard to ASCII case.
-  for (std::size_t i = 0; i < target_name.size(); ++i) {
-    if (AsciiLower(file_name[i]) != AsciiLower(target_name[i])) return false;
-  }
+  if (!EqualIgnoringCase(file_name.substr(0, target_name.size()), target_name)) return false;
   if (file_name[target_name.size()] != L'.') return false;
   for (std::size_t i = 0; i < kTokenDigits; ++i) {
     if (!IsHexDigit(file_name[target_name.size() + 1 + i])) return false;
   }
-  return file_name.substr(want - suffix.size()) == suffix;
+  return EqualIgnoringCase(file_name.substr(want - suffix.size()), suffix);
 }
 
 }  // namespace tolvane

@@ -339,6 +339,26 @@ def test_drive_that_refuses_the_write_keeps_its_key_and_still_opens_the_lock(tol
     assert tolvane.wait_exit(TICK + MARGIN + 5) == 0
 
 
+def test_settings_file_that_cannot_be_read_refuses_the_save_and_names_it(tolvane):
+    # Something the program cannot read stands where the settings file goes:
+    # never taken for "no settings yet" and replaced.
+    tolvane.settings_file.mkdir()
+    usb = tolvane.plug("e")
+    tolvane.start()
+    choose_drive(tolvane, 0, "E:")
+    fill_passwords(tolvane, PASSWORD)
+    tolvane.click_control(IDC_FORM1_COMMAND1)
+    box = message_box(tolvane)
+    time.sleep(0.5)
+    tolvane.screenshot("settings-unreadable")
+    assert box["text"].startswith("配置文件无法读取：\r\n")
+    assert box["text"].split("\r\n")[1].endswith("\\vemro.qarn")
+    dismiss_box(tolvane)
+    assert not (usb / "tolvane.com").exists(), "nothing written to the drive"
+    assert tolvane.settings_file.is_dir()
+    assert tolvane.snapshot()["visible"]
+
+
 def test_refused_save_to_a_write_protected_drive_keeps_the_configuration(tolvane):
     before = settings_bytes("E:", CIPHER, *APPEARANCE)
     try:
