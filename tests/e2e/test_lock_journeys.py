@@ -155,11 +155,13 @@ def test_old_pair_whose_cipher_ends_in_a_blank_still_unlocks_by_drive(tolvane):
 
 def test_key_file_with_another_cipher_is_refused_on_its_line_and_the_lock_stays(tolvane):
     start_locked(tolvane, settings_bytes("E:", CIPHER))
-    (tolvane.plug("e") / "tolvane.com").write_bytes(key_bytes("E:", encipher("another-pw")))
+    (tolvane.drive_folder("e") / "tolvane.com").write_bytes(key_bytes("E:", encipher("another-pw")))
+    # A tick may come between the two plugs: wait for a tick that saw both.
+    tolvane.plug("e")
     tolvane.plug("f")  # a stick without a key file
-    rig.wait_until(lambda: tolvane.text(line(0), cls=FORM2) == "你插入的可移动磁盘 E: 密码验证失败哦！", TICK + MARGIN + 1,
-                   what="the refusal on E:'s line")
-    assert tolvane.text(line(1), cls=FORM2) == "你插入的可移动磁盘 F: 无效哦，换个磁盘试试！"
+    rig.wait_until(lambda: [tolvane.text(line(i), cls=FORM2) for i in range(2)] ==
+                   ["你插入的可移动磁盘 E: 密码验证失败哦！", "你插入的可移动磁盘 F: 无效哦，换个磁盘试试！"],
+                   TICK + MARGIN + 2, what="the refusal on E:'s line and F:'s line")
     assert [tolvane.text(line(i), cls=FORM2) for i in range(2, 6)] == [""] * 4
     time.sleep(TICK + 0.5)  # another tick looks again, and refuses again
     assert lock_is_up(tolvane)
