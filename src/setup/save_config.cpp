@@ -130,7 +130,8 @@ RemoveResult RemoveConfiguration(const std::wstring& key_path) {
   const std::wstring settings = SettingsFilePath();
   const std::wstring cannot_delete = L"以下文件无法删除（可能是只读文件，或U盘已拔出）：\r\n";
   if (PathExists(settings) && !DeleteFileAt(settings)) {
-    return {RemoveOutcome::SettingsKept, cannot_delete + settings + L"\r\n\r\n配置未被清除，U盘上的密钥文件也已保留。"};
+    const wchar_t* kept = PathExists(key_path) ? L"\r\n\r\n配置未被清除，U盘上的密钥文件也已保留。" : L"\r\n\r\n配置未被清除。";
+    return {RemoveOutcome::SettingsKept, cannot_delete + settings + kept};
   }
   if (PathExists(key_path) && !DeleteFileAt(key_path)) return {RemoveOutcome::KeyKept, cannot_delete + key_path};
   return {RemoveOutcome::Removed, kMsgRemoved};
