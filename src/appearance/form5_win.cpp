@@ -286,10 +286,7 @@ void Form5::SaveAndUnload(const AppearanceValues& values) {
     if (check.key == kKeyPhoto) SetFocus(Text2_);
     return;
   }
-  const auto failed = WriteAppearance(values, [](std::wstring_view key, std::wstring_view value) {
-    return WriteOption(kSettingsSection, key, value) == WriteResult::Ok;
-  });
-  if (failed) {
+  if (!WriteAppearance(values)) {
     // The window stays with the edits, so the user can try again.
     MessageBoxW(hwnd_, AppearanceWriteFailedMessage(SettingsFilePath()).c_str(), kMsgTitle, MB_OK | MB_ICONERROR);
     return;

@@ -220,10 +220,7 @@ void Form2::Form_Load() {
   Text2 = ReadOption(kSettingsSection, L"name");
   // A value no longer than the prefix holds no cipher: nothing will match it,
   // neither a drive nor a typed password, and the lock stays.
-  std::string cipher;
-  if (Text2.size() > kCipherPrefixChars && ToCp936(std::wstring_view(Text2).substr(kCipherPrefixChars), cipher)) {
-    Text6 = cipher;
-  }
+  Text6 = CipherOfNameValue(Text2);
   Text7 = Text6.empty() ? std::wstring() : FromCp936(DecipherPassword(Text6, txtPassword));
   boxes_ = PasswordBoxes(Text7);
   StartDriveWatch();

@@ -17,54 +17,6 @@
 #include "tray/tuopan_win.h"
 
 namespace tolvane {
-namespace {
-
-
-// The settings file as it was before a save, to put back when the save fails.
-struct SettingsSnapshot {
-  std::wstring path;
-  bool existed = false;
-  std::string bytes;
-
-  static SettingsSnapshot Take() {
-    SettingsSnapshot s;
-    s.path = SettingsFilePath();
-    s.existed = PathExists(s.path) && ReadFileBytes(s.path, s.bytes);
-    return s;
-  }
-  void Restore() const {
-    if (existed) {
-      ReplaceFileAtomically(path, bytes);
-    } else {
-      DeleteFileAt(path);
-    }
-  }
-};
-
-// Writes the key file as a byte-for-byte copy of the settings file and makes
-// sure it reached the drive: users pull USB sticks right after saving.
-// Returns 0 or the system error code.
-DWORD WriteKeyFile(const std::wstring& key_path, const std::string& bytes) {
-  QuietDriveErrors quiet;
-  DWORD error = 0;
-  HANDLE f = CreateFileW(key_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) {
-    error = GetLastError();
-  } else {
-    DWORD written = 0;
-    if (!WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size() || !FlushFileBuffers(f)) {
-      error = GetLastError();
-      if (error == 0) error = ERROR_WRITE_FAULT;
-    }
-    CloseHandle(f);
-    if (error != 0) DeleteFileW(key_path.c_str());
-  }
-  return error;
-}
-
-
-}  // namespace
 
 bool Form1::Load() {
   HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TOLVANE));
@@ -199,42 +151,14 @@ void Form1::Command1_Click() {
   }
   txtCipher_.assign(check.cipher.begin(), check.cipher.end());  // printable ASCII only
 
-  // Every step below either completes or puts the settings file back exactly
-  // as it was: a refused save must never cost the user a working configuration.
-  const SettingsSnapshot before = SettingsSnapshot::Take();
-  if (WriteOption(kSettingsSection, L"drive", Text3_) != WriteResult::Ok ||
-      WriteOption(kSettingsSection, L"name", txtCipher_) != WriteResult::Ok) {
-    before.Restore();
-    Message(SettingsWriteFailedMessage(before.path), MB_ICONERROR);
-    return;
+  SaveResult result;
+  {
+    QuietDriveErrors quiet;
+    result = SaveConfiguration(Text3_, check.cipher, KeyFilePath(Text3_));
   }
-  // The key file carries the bare cipher: copy the settings file now, before
-  // the prefix goes in front of it.
-  std::string key_bytes;
-  if (!ReadFileBytes(before.path, key_bytes)) {
-    before.Restore();
-    Message(SettingsWriteFailedMessage(before.path), MB_ICONERROR);
-    return;
-  }
-  const std::wstring key_path = KeyFilePath(Text3_);
-  const DWORD key_attributes = GetFileAttributesW(key_path.c_str());
-  const bool read_only_key =
-      key_attributes != INVALID_FILE_ATTRIBUTES && (key_attributes & FILE_ATTRIBUTE_READONLY) != 0;
-  // A read-only key file is never overwritten, whatever the file system
-  // would allow: the user marked it so, and must clear the mark first.
-  const DWORD copy_error = read_only_key ? ERROR_ACCESS_DENIED : WriteKeyFile(key_path, key_bytes);
-  if (copy_error != 0) {
-    before.Restore();
-    // A drive that refuses the write (a write-protect switch, a read-only
-    // medium) reports "write protected" or "access denied"; a read-only key
-    // file left from before also gives "access denied" but needs another fix.
-    const bool refused = (copy_error == ERROR_WRITE_PROTECT || copy_error == ERROR_ACCESS_DENIED) && !read_only_key;
-    Message(refused ? WriteProtectedMessage(Text3_) : CopyFailedMessage(Text3_), MB_ICONERROR);
-    return;
-  }
-  if (WriteOption(kSettingsSection, L"name", std::wstring(CipherPrefix) + txtCipher_) != WriteResult::Ok) {
-    before.Restore();
-    Message(SettingsWriteFailedMessage(before.path), MB_ICONERROR);
+  if (result.outcome != SaveOutcome::Saved) {
+    // The setup window stays with its inputs for another try.
+    Message(result.message, MB_ICONERROR);
     return;
   }
   // The new configuration takes effect at the next start; the appearance
@@ -248,20 +172,12 @@ void Form1::Command2_Click() {
     Message(kMsgRemoveNoDrive, MB_ICONINFORMATION);
     return;
   }
-  // Remove whatever can be removed, then say what could not.
-  std::wstring failures;
-  const std::wstring settings = SettingsFilePath();
-  if (PathExists(settings) && !DeleteFileAt(settings)) failures += L"\r\n" + settings;
+  RemoveResult result;
   {
     QuietDriveErrors quiet;
-    const std::wstring key = KeyFilePath(Text3_);
-    if (PathExists(key) && !DeleteFileAt(key)) failures += L"\r\n" + key;
+    result = RemoveConfiguration(KeyFilePath(Text3_));
   }
-  if (!failures.empty()) {
-    Message(L"以下文件无法删除（可能是只读文件，或U盘已拔出）：" + failures, MB_ICONERROR);
-    return;
-  }
-  Message(kMsgRemoved, MB_ICONINFORMATION);
+  Message(result.message, result.outcome == RemoveOutcome::Removed ? MB_ICONINFORMATION : MB_ICONERROR);
 }
 
 void Form1::Form_Resize(WPARAM state) {
