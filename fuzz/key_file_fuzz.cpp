@@ -11,8 +11,12 @@ namespace {
 class BytesSource : public tolvane::KeyFileSource {
  public:
   explicit BytesSource(std::string bytes) : bytes_(std::move(bytes)) {}
-  bool Exists(const std::wstring&) override { return true; }
-  bool Read(const std::wstring&, std::string& bytes, std::size_t limit) override {
+  bool Attributes(const std::wstring&, std::uint32_t& attributes) override {
+    attributes = 0x20;  // an ordinary file
+    return true;
+  }
+  bool Read(const std::wstring&, std::uint32_t& attributes, std::string& bytes, std::size_t limit) override {
+    attributes = 0x20;
     bytes = bytes_.substr(0, limit);
     return true;
   }

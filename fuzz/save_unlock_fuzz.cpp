@@ -27,8 +27,13 @@ namespace {
 class FileSource : public tolvane::KeyFileSource {
  public:
   explicit FileSource(std::wstring path) : path_(std::move(path)) {}
-  bool Exists(const std::wstring&) override { return tolvane::IsOrdinaryFile(path_); }
-  bool Read(const std::wstring&, std::string& bytes, std::size_t limit) override {
+  bool Attributes(const std::wstring&, std::uint32_t& attributes) override {
+    if (!tolvane::PathExists(path_)) return false;
+    attributes = tolvane::IsOrdinaryFile(path_) ? 0x20 : tolvane::kAttrHidden;
+    return true;
+  }
+  bool Read(const std::wstring& drive, std::uint32_t& attributes, std::string& bytes, std::size_t limit) override {
+    if (!Attributes(drive, attributes)) return false;
     return tolvane::ReadFileBytes(path_, bytes, limit);
   }
 

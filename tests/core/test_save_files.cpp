@@ -358,9 +358,15 @@ TEST_F(SaveFilesTest, AppearanceSaveStoresAllNineKeysOrNone) {
 class FileKeySource : public KeyFileSource {
  public:
   explicit FileKeySource(std::wstring path) : path_(std::move(path)) {}
-  bool Exists(const std::wstring&) override { return IsOrdinaryFile(path_); }
-  bool Read(const std::wstring&, std::string& bytes, std::size_t limit) override {
-    return ReadFileBytes(path_, bytes, limit);
+  // An ordinary file reads as one; anything else as hidden, which the watch
+  // also takes for no key file.
+  bool Attributes(const std::wstring&, std::uint32_t& attributes) override {
+    if (!PathExists(path_)) return false;
+    attributes = IsOrdinaryFile(path_) ? 0x20 : kAttrHidden;
+    return true;
+  }
+  bool Read(const std::wstring& drive, std::uint32_t& attributes, std::string& bytes, std::size_t limit) override {
+    return Attributes(drive, attributes) && ReadFileBytes(path_, bytes, limit);
   }
 
  private:
