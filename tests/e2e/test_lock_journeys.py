@@ -327,7 +327,10 @@ def test_refused_save_over_a_read_only_key_file_keeps_the_configuration(tolvane)
 def test_remove_reports_a_read_only_key_file_and_still_deletes_the_settings(tolvane):
     usb = tolvane.plug("e")
     key = usb / "tolvane.com"
-    key.write_bytes(key_bytes("E:", CIPHER))
+    # A key file of an older password: the matching one would let the drive
+    # watch unlock the program before the setup password is typed.
+    old_key = key_bytes("E:", encipher("an-older-pw"))
+    key.write_bytes(old_key)
     key.chmod(0o444)
     start_locked(tolvane, settings_bytes("E:", CIPHER))
     enter_setup(tolvane, PASSWORD)
@@ -338,7 +341,7 @@ def test_remove_reports_a_read_only_key_file_and_still_deletes_the_settings(tolv
     assert box["snap"]["owner"] == tolvane.snapshot()["hwnd"]
     dismiss_box(tolvane)
     assert not tolvane.settings_file.exists()
-    assert key.read_bytes() == key_bytes("E:", CIPHER)
+    assert key.read_bytes() == old_key
 
 
 # -- a settings file that holds no configuration ---------------------------------
