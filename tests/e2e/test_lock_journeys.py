@@ -9,10 +9,10 @@ import time
 import pytest
 
 import rig
-from journey_support import (APPEARANCE, Background, FORM2, FORM5, IDC_FORM2_LABEL1_0, IDC_FORM2_TEXT9, CIPHER_PREFIX,
+from journey_support import (APPEARANCE, FORM2, FORM5, IDC_FORM2_LABEL1_0, IDC_FORM2_TEXT9, CIPHER_PREFIX,
                              ExitClock, KeySpy, call_up_box, encipher, enter_setup, ini_bytes, key_bytes,
-                             message_box, dismiss_box, pixel, read_only_drive, settings_bytes, start_locked,
-                             type_text)
+                             message_box, dismiss_box, pixel, press_without_lock, read_only_drive, settings_bytes,
+                             start_locked, type_text)
 from rig import (FORM1, IDC_FORM1_COMMAND1, IDC_FORM1_COMMAND2, IDC_FORM1_LABEL3, IDC_FORM1_TEXT1,
                  IDC_FORM1_TEXT2)
 
@@ -198,12 +198,8 @@ def test_close_requests_and_shell_keys_leave_the_lock_up(tolvane):
     try:
         # The spy's hook, installed before the program's, sees what the
         # program passes on. First, with no lock up, it sees the Windows key.
-        with Background(tolvane.session, "demo", "KeyTarget"):
-            tolvane.wait_window("KeyTarget", "visible", 10)
-            target = tolvane.session.xdotool("search", "--onlyvisible", "--class", "wintool.exe").split()
-            tolvane.session.xdotool("windowfocus", "--sync", target[-1])
-            tolvane.session.xdotool("key", "super")
-            spy.wait_lines(lambda ls: any(e.get("vk") == 91 for e in ls), 5, "the Windows key at the spy")
+        press_without_lock(tolvane, "super")
+        spy.wait_lines(lambda ls: any(e.get("vk") == 91 for e in ls), 5, "the Windows key at the spy")
 
         start_locked(tolvane, settings_bytes("E:", CIPHER))
         seen_before = len(spy.events())
