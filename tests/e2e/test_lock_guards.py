@@ -147,6 +147,19 @@ def test_after_three_restarts_in_a_minute_the_watchdog_stops_restarting(tolvane)
     assert tolvane.snapshot(FORM2) is None
 
 
+def test_a_killed_watchdog_is_replaced_and_the_new_one_restarts_the_lock(tolvane):
+    start_locked(tolvane, settings_bytes("E:", CIPHER))
+    lock_pid = lock_window(tolvane)["pid"]
+    pids = rig.wait_until(lambda: (lambda ps: ps if len(ps) == 2 else None)(tolvane.processes()), 5,
+                          what="the watchdog beside the lock")
+    (watchdog,) = [p for p in pids if p != lock_pid]
+    tolvane.session.wintool("kill", watchdog)
+    rig.wait_until(lambda: (lambda ps: len(ps) == 2 and watchdog not in ps)(tolvane.processes()), 5,
+                   what="a new watchdog")
+    tolvane.session.wintool("kill", lock_pid)
+    wait_new_lock(tolvane, lock_pid)
+
+
 def test_the_setup_password_stands_the_watchdog_down(tolvane):
     start_locked(tolvane, settings_bytes("E:", CIPHER))
     rig.wait_until(lambda: len(tolvane.processes()) == 2, 5, what="the watchdog beside the lock")
