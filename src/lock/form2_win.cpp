@@ -128,6 +128,9 @@ bool App::LockActive() const { return form2 != nullptr && form2->lock_up(); }
 bool ShowLockWindow() {
   App& app = TheApp();
   if (app.form2) return true;
+  // The watchdog comes first, also while the window cannot be made yet (the
+  // setup window retries): a configured program killed now comes back locked.
+  ArmWatchdog();
   auto* form = new Form2;
   app.form2 = form;
   if (!form->Load()) {
@@ -204,8 +207,6 @@ void Form2::Form_Load() {
   // A failed install is retried on the hook's own thread; the lock goes up
   // either way.
   hHook.Start();
-  // A watchdog before anything shows: from here on, a killed lock comes back.
-  ArmWatchdog();
   shortcuts_.Engage();
 
   Text1 = ReadOption(kSettingsSection, L"drive");
@@ -335,9 +336,9 @@ void Form2::Timer1_Timer() {
 }
 
 HWND Form2::FocusTarget() const {
-  for (HWND box : {Text9_, Text10_}) {
-    if (GetWindowLongPtrW(box, GWL_STYLE) & WS_VISIBLE) return box;
-  }
+  // The box the user was typing in when the lock lost the keyboard; a box
+  // that is up but was never clicked keeps its placeholder untouched.
+  if (focus_child_ && (GetWindowLongPtrW(focus_child_, GWL_STYLE) & WS_VISIBLE)) return focus_child_;
   return hwnd_;
 }
 
@@ -358,8 +359,9 @@ void Form2::TakeForeground() {
   // Other programs' SetForegroundWindow calls are refused while locked.
   LockSetForegroundWindow(LSFW_LOCK);
   if (GetForegroundWindow() != hwnd_) return;
-  const HWND target = FocusTarget();
-  if (GetFocus() != target) SetFocus(target);
+  const HWND f = GetFocus();
+  const bool in_lock = f == hwnd_ || ((f == Text9_ || f == Text10_) && IsWindowVisible(f));
+  if (!in_lock) SetFocus(FocusTarget());
 }
 
 void Form2::Timer2_Timer() {
@@ -551,10 +553,8 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         HWND f = GetFocus();
         focus_child_ = (f == Text9_ || f == Text10_) ? f : nullptr;
         if (lock_up_) PostMessageW(hwnd_, kWmTakeForeground, 0, 0);
-      } else if (focus_child_ && (GetWindowLongPtrW(focus_child_, GWL_STYLE) & WS_VISIBLE)) {
-        SetFocus(focus_child_);
       } else {
-        SetFocus(hwnd_);
+        SetFocus(FocusTarget());
       }
       return 0;
     case WM_DISPLAYCHANGE:

@@ -141,8 +141,13 @@ std::string WindowJson(HWND h) {
   RECT r{};
   GetWindowRect(h, &r);
   DWORD pid = 0;
-  GetWindowThreadProcessId(h, &pid);
-  return "{\"hwnd\":" + Handle(h) + ",\"pid\":" + Num(pid) + ",\"class\":" + Json(ClassOf(h)) +
+  const DWORD tid = GetWindowThreadProcessId(h, &pid);
+  // The keyboard focus of the window's thread, as Windows keeps it (under
+  // Wine the X focus can lag behind it).
+  GUITHREADINFO gti{};
+  gti.cbSize = sizeof(gti);
+  const HWND focus = GetGUIThreadInfo(tid, &gti) ? gti.hwndFocus : nullptr;
+  return "{\"hwnd\":" + Handle(h) + ",\"focus\":" + Handle(focus) + ",\"pid\":" + Num(pid) + ",\"class\":" + Json(ClassOf(h)) +
          ",\"title\":" + Json(TextOf(h)) + ",\"visible\":" + (IsWindowVisible(h) ? "true" : "false") +
          ",\"iconic\":" + (IsIconic(h) ? "true" : "false") +
          ",\"enabled\":" + (IsWindowEnabled(h) ? "true" : "false") +
