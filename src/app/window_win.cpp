@@ -72,17 +72,22 @@ HWND CreateControl(HWND parent, const wchar_t* class_name, const wchar_t* text, 
   return h;
 }
 
-std::wstring ProgramFolder() {
+std::wstring ProgramPath() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return L".";
+    if (n == 0) return {};
     if (n < path.size()) {
       path.resize(n);
-      break;
+      return path;
     }
     path.resize(path.size() * 2);
   }
+}
+
+std::wstring ProgramFolder() {
+  const std::wstring path = ProgramPath();
+  if (path.empty()) return L".";
   const auto slash = path.find_last_of(L"\\/");
   return slash == std::wstring::npos ? L"." : path.substr(0, slash);
 }

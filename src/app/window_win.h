@@ -50,6 +50,9 @@ HFONT UiFont();
 // The top-left corner that centres a window of this size on the work area.
 POINT CentredOnWorkArea(int width, int height);
 
+// The full path of the running program's exe; empty if the system won't say.
+std::wstring ProgramPath();
+
 // The folder of the running program, without a trailing backslash.
 std::wstring ProgramFolder();
 

@@ -14,6 +14,7 @@
 #include "config/settings.h"
 #include "drives/drives_win.h"
 #include "lock/picture_win.h"
+#include "lock/watchdog_win.h"
 #include "resource.h"
 #include "skin/mskinbutton_win.h"
 
@@ -25,6 +26,9 @@ namespace {
 constexpr UINT kWmEnterSetup = WM_APP + 20;
 // Posted by the drive watch's worker: a tick's result is ready.
 constexpr UINT kWmWatchTick = WM_APP + 21;
+// Posted on losing activation: taking the foreground back from inside the
+// deactivation itself would fight the activation still under way.
+constexpr UINT kWmTakeForeground = WM_APP + 22;
 
 // Behind the caption when there is no picture, or none that can be read.
 constexpr COLORREF kDarkBackground = RGB(0x10, 0x14, 0x1C);
@@ -119,6 +123,9 @@ bool App::LockActive() const { return form2 != nullptr && form2->lock_up(); }
 bool ShowLockWindow() {
   App& app = TheApp();
   if (app.form2) return true;
+  // The watchdog comes first, also while the window cannot be made yet (the
+  // setup window retries): a configured program killed now comes back locked.
+  ArmWatchdog();
   auto* form = new Form2;
   app.form2 = form;
   if (!form->Load()) {
@@ -144,8 +151,7 @@ bool Form2::Load() {
   Form_Load();
   lock_up_ = true;
   ShowWindow(hwnd_, SW_SHOW);
-  SetForegroundWindow(hwnd_);
-  SetFocus(hwnd_);
+  TakeForeground();
   return true;
 }
 
@@ -213,8 +219,10 @@ void Form2::Form_Load() {
   // whether the registration took ("1") or not ("0"), the lock goes on either way.
   const BOOL hot = RegisterHotKey(hwnd_, kHotKeyAltTab, MOD_ALT, VK_TAB);
   SetWindowTextW(hwnd_, hot ? L"1" : L"0");
-  // Without the hook the lock still stands: it only loses the key guard.
+  // A failed install is retried on the hook's own thread; the lock goes up
+  // either way.
   hHook.Start();
+  shortcuts_.Engage();
 
   Text1 = ReadOption(kSettingsSection, L"drive");
   Text2 = ReadOption(kSettingsSection, L"name");
@@ -333,6 +341,44 @@ void Form2::Timer1_Timer() {
   for (HWND c : covers_) SetWindowPos(c, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   // Last, so that the lock window stays above its own covers where monitors overlap.
   SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  TakeForeground();
+  // A killed watchdog is replaced.
+  ArmWatchdog();
+  // Still here after the end of the session was announced: it was cancelled
+  // or not real, and the shortcuts go back off.
+  if (session_ending_) {
+    session_ending_ = false;
+    shortcuts_.Engage();
+  }
+}
+
+HWND Form2::FocusTarget() const {
+  // The box the user was typing in when the lock lost the keyboard; a box
+  // that is up but was never clicked keeps its placeholder untouched.
+  if (focus_child_ && (GetWindowLongPtrW(focus_child_, GWL_STYLE) & WS_VISIBLE)) return focus_child_;
+  return hwnd_;
+}
+
+void Form2::TakeForeground() {
+  if (GetForegroundWindow() != hwnd_ && !SetForegroundWindow(hwnd_)) {
+    // Windows refuses the foreground to a process that did not receive the
+    // last input; joined to the input of the window that has it, the call
+    // counts as that window's own.
+    HWND fg = GetForegroundWindow();
+    const DWORD fg_thread = fg ? GetWindowThreadProcessId(fg, nullptr) : 0;
+    const DWORD me = GetCurrentThreadId();
+    if (fg_thread && fg_thread != me && AttachThreadInput(me, fg_thread, TRUE)) {
+      BringWindowToTop(hwnd_);
+      SetForegroundWindow(hwnd_);
+      AttachThreadInput(me, fg_thread, FALSE);
+    }
+  }
+  // Other programs' SetForegroundWindow calls are refused while locked.
+  LockSetForegroundWindow(LSFW_LOCK);
+  if (GetForegroundWindow() != hwnd_) return;
+  const HWND f = GetFocus();
+  const bool in_lock = f == hwnd_ || ((f == Text9_ || f == Text10_) && IsWindowVisible(f));
+  if (!in_lock) SetFocus(FocusTarget());
 }
 
 void Form2::StartDriveWatch() {
@@ -425,13 +471,21 @@ void Form2::Image1_Click() {
   ShowBoxes();
 }
 
+void Form2::LeaveLock() {
+  shortcuts_.Release();
+  DisarmWatchdog();
+  LockSetForegroundWindow(LSFW_UNLOCK);
+}
+
 void Form2::EnterSetup() {
+  LeaveLock();
   CloseOtherForms();
   DestroyWindow(hwnd_);  // Form_Unload releases the hook; this object is gone afterwards
   ShowSetupAfterLock();
 }
 
 void Form2::UnloadLock() {
+  LeaveLock();
   CloseOtherForms();
   TheApp().UnloadSetup();
   ExitProcess(0);
@@ -508,6 +562,9 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case kWmEnterSetup:
       EnterSetup();  // `this` is gone afterwards
       return 0;
+    case kWmTakeForeground:
+      if (lock_up_) TakeForeground();
+      return 0;
     case WM_LBUTTONDOWN:
       Image1_Click();
       return 0;
@@ -524,10 +581,9 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (LOWORD(wp) == WA_INACTIVE) {
         HWND f = GetFocus();
         focus_child_ = (f == Text9_ || f == Text10_) ? f : nullptr;
-      } else if (focus_child_ && (GetWindowLongPtrW(focus_child_, GWL_STYLE) & WS_VISIBLE)) {
-        SetFocus(focus_child_);
+        if (lock_up_) PostMessageW(hwnd_, kWmTakeForeground, 0, 0);
       } else {
-        SetFocus(hwnd_);
+        SetFocus(FocusTarget());
       }
       return 0;
     case WM_DISPLAYCHANGE:
@@ -564,9 +620,18 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       }
       return Window::HandleMessage(msg, wp, lp);
     case WM_QUERYENDSESSION:
+      // Yes, and nothing more: the session may yet not end (another program
+      // vetoes it), and anyone can send this message.
       return Form_QueryUnload(UnloadMode::Windows) ? FALSE : TRUE;
     case WM_ENDSESSION:
-      if (wp && AnswerClose(UnloadMode::Windows).release_hook) DestroyWindow(hwnd_);
+      // The window, the hook and the covers stay until the system ends the
+      // process; only the user's accessibility hot keys go back now, since
+      // the process may be ended at any moment after this returns. Should it
+      // live on, the next Timer1 tick clears them again.
+      if (wp && lock_up_) {
+        shortcuts_.Release();
+        session_ending_ = true;
+      }
       return 0;
     case WM_DESTROY:
       Form_Unload();

@@ -1,8 +1,10 @@
 // Form2, the lock window: a borderless topmost window over the primary
 // monitor (plain cover windows over the others) with the background picture,
 // the caption, six message lines of the drive watch and the two password
-// boxes. Its guards (keyboard hook, Alt+Tab hot key, close refusal, topmost
-// timer, covers) are in force before the lock counts as up.
+// boxes. Its guards (watchdog, keyboard hook, Alt+Tab hot key, cleared
+// accessibility hot keys, close refusal, topmost and foreground timer,
+// covers) are in force before the lock counts as up, and only the three ways
+// out (key drive, unlock password, setup password) take them down.
 #pragma once
 #include <array>
 #include <memory>
@@ -17,6 +19,7 @@
 #include "lock/keyboard_hook_win.h"
 #include "lock/lock_layout.h"
 #include "lock/password_box.h"
+#include "lock/shortcut_guard_win.h"
 
 namespace tolvane {
 
@@ -26,7 +29,7 @@ bool ShowLockWindow();
 
 class Form2 : public Window {
  public:
-  static constexpr UINT_PTR kTimer1 = 1;  // topmost, 500 ms
+  static constexpr UINT_PTR kTimer1 = 1;  // topmost, foreground and watchdog, 500 ms
   static constexpr UINT kTimer1Interval = 500;
   static constexpr UINT_PTR kTimer2 = 2;  // drive watch, 1000 ms: asks the watch's worker for a tick
   static constexpr UINT kTimer2Interval = 1000;
@@ -57,6 +60,11 @@ class Form2 : public Window {
   void Watch_Tick();  // a tick's result is back from the worker
   void StartDriveWatch();
   void EnterSetup();
+  // Every legitimate way out: the shortcuts come back, the watchdog stands
+  // down, other programs may take the foreground again.
+  void LeaveLock();
+  void TakeForeground();
+  HWND FocusTarget() const;
 
   void CreateControls();
   void ReadAppearance();
@@ -109,6 +117,7 @@ class Form2 : public Window {
   // this window's thread. RequestTick asks for a tick at once (at a drive's
   // arrival, say).
   std::unique_ptr<ProbeWorker<WatchTick>> watch_;
+  SystemShortcutGuard shortcuts_;       // accessibility hot keys, cleared while locked
 
   PasswordBoxes boxes_{L""};
   NumberFormat nf_;
@@ -116,6 +125,7 @@ class Form2 : public Window {
   bool lock_up_ = false;
   bool syncing_ = false;                // the window itself is setting a box's text
   HWND focus_child_ = nullptr;          // the box that had the focus when the window lost activation
+  bool session_ending_ = false;         // told the session ends: the shortcuts are back until the next tick
 };
 
 }  // namespace tolvane

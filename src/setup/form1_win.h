@@ -30,6 +30,8 @@ class Form1 : public Window {
   void Unload();
   // Puts the close box back to its normal picture.
   void refreshSkin() { chrome_.refreshSkin(); }
+  // Configured, but the lock window could not come up yet: counts as locked.
+  bool lock_pending() const { return lock_pending_; }
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;

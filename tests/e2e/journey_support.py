@@ -278,6 +278,16 @@ class KeySpy(Background):
         return [e for e in self.lines() if "vk" in e]
 
 
+def press_without_lock(prog: rig.Program, *keys: str):
+    """Presses keys on a stand-in window while no lock is up: what a key spy
+    sees of them then is the control for what it sees during the lock."""
+    with Background(prog.session, "demo", "KeyTarget"):
+        prog.wait_window("KeyTarget", "visible", 10)
+        target = prog.session.xdotool("search", "--onlyvisible", "--class", "wintool.exe").split()
+        prog.session.xdotool("windowfocus", "--sync", target[-1])
+        prog.session.xdotool("key", "--delay", 50, *keys)
+
+
 class ExitClock(Background):
     """Performance-counter times of a drive letter appearing and of the
     program's end, taken inside Wine."""
