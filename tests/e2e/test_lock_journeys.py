@@ -413,8 +413,6 @@ def test_remove_reports_a_read_only_key_file_and_still_deletes_the_settings(tolv
     key.chmod(0o444)
     start_locked(tolvane, settings_bytes("E:", CIPHER))
     enter_setup(tolvane, PASSWORD)
-    # The matching key drive comes only now: plugged before, the drive watch
-    # could end the lock before the setup password is typed.
     plug_into_setup(tolvane, "e", usb)
     choose_drive(tolvane, 0, "E:")
     tolvane.click_control(IDC_FORM1_COMMAND2)
