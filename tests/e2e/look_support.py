@@ -192,7 +192,7 @@ def _tips_over(prog, rect) -> list[dict]:
     return [w for w in tips if w["rect"][0] < r and l < w["rect"][2] and w["rect"][1] < b and t < w["rect"][3]]
 
 
-def open_tray_menu(prog, attempts: int = 4) -> dict:
+def open_tray_menu(prog, attempts: int = 4, from_bottom: bool = False) -> dict:
     """Right-clicks the tray icon until the program's menu stays up; returns it.
 
     Wine's stand-alone tray takes the X focus when it is clicked. When that
@@ -201,10 +201,12 @@ def open_tray_menu(prog, attempts: int = 4) -> dict:
     person clicks again. On Windows the shell does not take the focus back.
     """
     session = prog.session
-    left, top, right, _ = prog.tray()["icons"][0]["rect"]
+    left, top, right, bottom = prog.tray()["icons"][0]["rect"]
     for _ in range(attempts):
-        # Near the icon's top edge: a balloon hangs from its lower half.
-        session.click((left + right) // 2, top + 4, 3)
+        # Near the icon's top edge: a balloon hangs from its lower half. With
+        # no balloon up, near the bottom edge: the menu opens at the pointer,
+        # and the tray window, raised by the click, may cover what lies under it.
+        session.click((left + right) // 2, bottom - 2 if from_bottom else top + 4, 3)
         menu = session.wintool("wait", POPUP_MENU, "visible", 1000)
         if menu:
             time.sleep(0.2)
@@ -222,7 +224,12 @@ def choose_from_tray_menu(prog, item: str):
     # for, for at least ten seconds: let a start balloon come and go first.
     rig.wait_until(lambda: time.monotonic() >= prog.started_at + BALLOON_DELAY
                    and not _tips_over(prog, None), 35, interval=0.2, what="the tray's balloon to go")
-    menu = open_tray_menu(prog)
+    menu = open_tray_menu(prog, from_bottom=True)
+    # Only the part of the menu below the tray window shows for sure: Wine
+    # may stack the tray window, which took the X focus, over the menu's top.
+    tray = prog.tray()
+    tray_bottom = tray["rect"][3] if tray.get("visible") else menu["rect"][1]
+    area = [menu["rect"][0], max(menu["rect"][1], tray_bottom), menu["rect"][2], menu["rect"][3]]
     seen = []
     # The menu opens under the pointer; a row under it is drawn highlighted
     # (light text on a dark band) and would not read as a row. Off the menu,
@@ -232,7 +239,7 @@ def choose_from_tray_menu(prog, item: str):
     def rows():
         if _tips_over(prog, menu["rect"]):
             return False
-        seen[:] = _item_bands(grab(prog.session, menu["rect"]))
+        seen[:] = _item_bands(grab(prog.session, area))
         return len(seen) == len(MENU_ITEMS) and not _tips_over(prog, menu["rect"])
 
     try:
@@ -241,7 +248,7 @@ def choose_from_tray_menu(prog, item: str):
         raise AssertionError(f"menu rows with text: {seen}; covering it: {_tips_over(prog, menu['rect'])}") from None
     bands = seen
     a, b = bands[MENU_ITEMS.index(item)]
-    prog.session.click(menu["rect"][0] + 30, menu["rect"][1] + (a + b) // 2)
+    prog.session.click(area[0] + 30, area[1] + (a + b) // 2)
     rig.wait_until(lambda: not visible_windows(prog, POPUP_MENU), 3, what="the tray menu to close")
 
 
