@@ -28,6 +28,9 @@ namespace {
 // Posted by the setup box: the lock window must not destroy itself inside
 // the edit control's own change notification.
 constexpr UINT kWmEnterSetup = WM_APP + 20;
+// Posted on an unlock that keeps the program in the tray ("relock" on), for
+// the same reason.
+constexpr UINT kWmStayUnlocked = WM_APP + 21;
 
 // Behind the caption when there is no picture, or none that can be read.
 constexpr COLORREF kDarkBackground = RGB(0x10, 0x14, 0x1C);
@@ -205,10 +208,7 @@ void Form2::Form_Load() {
   Text2 = ReadOption(kSettingsSection, L"name");
   // A value no longer than the prefix holds no cipher: nothing will match it,
   // neither a drive nor a typed password, and the lock stays.
-  std::string cipher;
-  if (Text2.size() > kCipherPrefixChars && ToCp936(std::wstring_view(Text2).substr(kCipherPrefixChars), cipher)) {
-    Text6 = cipher;
-  }
+  Text6 = CipherOfNameValue(Text2);
   Text7 = Text6.empty() ? std::wstring() : FromCp936(DecipherPassword(Text6, txtPassword));
   boxes_ = PasswordBoxes(Text7);
 
@@ -319,6 +319,7 @@ void Form2::Timer1_Timer() {
 }
 
 void Form2::Timer2_Timer() {
+  if (leaving_) return;
   SystemDriveProbe probe;
   SystemKeyFiles keys;
   const WatchTick tick = RunDriveWatch(probe, nf_, keys, Text6);
@@ -333,7 +334,7 @@ void Form2::Timer2_Timer() {
     Text4[i] = tick.slots[i].cipher;
     SetCaption(Label1_[i], tick.slots[i].message);
   }
-  if (tick.matched >= 0) UnloadLock();
+  if (tick.matched >= 0) UnloadLock(WayOut::KeyDrive, tick.slots[static_cast<std::size_t>(tick.matched)].drive);
 }
 
 void Form2::ShowBoxes() {
@@ -365,7 +366,7 @@ void Form2::Act(BoxOutcome outcome) {
     case BoxOutcome::None:
       break;
     case BoxOutcome::Unlock:
-      UnloadLock();  // does not return
+      UnloadLock(WayOut::UnlockPassword);
       break;
     case BoxOutcome::EnterSetup:
       PostMessageW(hwnd_, kWmEnterSetup, 0, 0);
@@ -400,7 +401,17 @@ void Form2::EnterSetup() {
   ShowSetupAfterLock();
 }
 
-void Form2::UnloadLock() {
+void Form2::UnloadLock(WayOut way, const std::wstring& drive) {
+  if (leaving_) return;
+  const AfterUnlock next = DecideAfterUnlock(RelockOn(ReadOption(kSettingsSection, kRelockKey)), way, drive);
+  if (!next.end_program) {
+    // The lock goes once this handler has returned: the unlock box calls
+    // this from inside its own change notification.
+    leaving_ = true;
+    unlocked_by_ = next.watch_drive;
+    PostMessageW(hwnd_, kWmStayUnlocked, 0, 0);
+    return;
+  }
   CloseOtherForms();
   // The tray icon must go while its window still exists, or a dead icon stays
   // in the notification area.
@@ -411,6 +422,15 @@ void Form2::UnloadLock() {
     DeleteTrayIcon();
   }
   ExitProcess(0);
+}
+
+void Form2::StayUnlocked() {
+  const std::wstring drive = unlocked_by_;
+  CloseOtherForms();
+  DestroyWindow(hwnd_);  // Form_Unload releases the hook; this object is gone afterwards
+  // The setup window stays hidden; it keeps the tray icon and watches the
+  // key drive, and locks again when that drive goes.
+  if (Form1* form1 = TheApp().form1; form1 && form1->hwnd()) form1->StayUnlocked(drive);
 }
 
 bool Form2::Form_QueryUnload(UnloadMode mode) { return AnswerClose(mode).refuse; }
@@ -478,6 +498,9 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case kWmEnterSetup:
       EnterSetup();  // `this` is gone afterwards
+      return 0;
+    case kWmStayUnlocked:
+      StayUnlocked();  // `this` is gone afterwards
       return 0;
     case WM_LBUTTONDOWN:
       Image1_Click();

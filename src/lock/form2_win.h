@@ -15,6 +15,7 @@
 #include "lock/keyboard_hook_win.h"
 #include "lock/lock_layout.h"
 #include "lock/password_box.h"
+#include "lock/relock.h"
 
 namespace tolvane {
 
@@ -32,8 +33,10 @@ class Form2 : public Window {
 
   // Creates the window, runs Form_Load and shows it.
   bool Load();
-  // A key matched: closes the other windows and ends the program at once.
-  [[noreturn]] void UnloadLock();
+  // A key matched or the unlock password was typed: closes the other windows
+  // and ends the program at once; with "relock" on, the lock goes and the
+  // program stays in the tray. `drive` is the key drive that opened it.
+  void UnloadLock(WayOut way, const std::wstring& drive = {});
 
   bool lock_up() const { return lock_up_; }
 
@@ -53,6 +56,7 @@ class Form2 : public Window {
   void Timer1_Timer();
   void Timer2_Timer();
   void EnterSetup();
+  void StayUnlocked();
 
   void CreateControls();
   void ReadAppearance();
@@ -102,6 +106,8 @@ class Form2 : public Window {
   bool loaded_ = false;                 // the window exists and counts among the forms
   bool lock_up_ = false;
   bool syncing_ = false;                // the window itself is setting a box's text
+  bool leaving_ = false;                // unlocked, the window goes at the next message
+  std::wstring unlocked_by_;            // the key drive that opened the lock, "" for the password
   HWND focus_child_ = nullptr;          // the box that had the focus when the window lost activation
 };
 

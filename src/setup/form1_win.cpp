@@ -1,5 +1,6 @@
 #include "setup/form1_win.h"
 
+#include <dbt.h>
 #include <shellapi.h>
 #include <windowsx.h>
 
@@ -11,6 +12,8 @@
 #include "config/fileio.h"
 #include "setup/drive_list.h"
 #include "lock/form2_win.h"
+#include "lock/key_files_win.h"
+#include "lock/relock.h"
 #include "setup/save_config.h"
 #include "skin/mskinbutton_win.h"
 #include "setup/drives_win.h"
@@ -66,6 +69,10 @@ DWORD WriteKeyFile(const std::wstring& key_path, const std::string& bytes) {
 
 
 }  // namespace
+
+bool Configured() {
+  return SettingsFileExists() && HoldsConfiguration(ReadOption(kSettingsSection, L"name"));
+}
 
 bool Form1::Load() {
   HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TOLVANE));
@@ -129,9 +136,13 @@ void Form1::Form_Load() {
   skin::SkinWindow(hwnd_);
 
   SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr);
+  SetTimer(hwnd_, kTimerRelock, kTimerRelockInterval, nullptr);
+  // "Lock now" from anywhere. Another program may hold the combination; the
+  // tray menu's item still locks then.
+  RegisterHotKey(hwnd_, kHotKeyLockNow, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT, 'L');
 
   AddTrayIcon(hwnd_, ProgramFolder() + L"\\ico.ico", kProductName, 0);
-  if (SettingsFileExists() && HoldsConfiguration(ReadOption(kSettingsSection, L"name"))) {
+  if (Configured()) {
     // Configured: the lock window takes over and this window stays hidden.
     ShowWindow(hwnd_, SW_HIDE);
     // Should the lock window fail to come up (desktop heap exhausted), the
@@ -164,6 +175,34 @@ void Form1::Timer1_Timer() {
   const std::wstring status = RefreshedStatusLine(current, list_empty, Text3_);
   if (status != current) SetWindowTextW(Label3_, status.c_str());
   ScanDrives();
+}
+
+void Form1::LockNow() {
+  if (lock_pending_ || TheApp().LockActive() || !Configured()) return;
+  relock_drive_.clear();
+  ShowWindow(hwnd_, SW_HIDE);
+  // As at start: should the lock window fail to come up, this window stays
+  // hidden and Timer1 tries again.
+  lock_pending_ = !ShowLockWindow();
+}
+
+void Form1::StayUnlocked(const std::wstring& drive) { relock_drive_ = drive; }
+
+void Form1::RelockWatch_Timer() {
+  if (lock_pending_ || TheApp().LockActive()) return;
+  // Read afresh each time: the tray menu switches it, and a new
+  // configuration brings its own cipher.
+  if (!RelockOn(ReadOption(kSettingsSection, kRelockKey)) || !Configured()) {
+    relock_drive_.clear();
+    return;
+  }
+  SystemDriveProbe probe;
+  SystemKeyFiles keys;
+  const WatchTick tick =
+      RunDriveWatch(probe, UserNumberFormat(), keys, CipherOfNameValue(ReadOption(kSettingsSection, L"name")));
+  const RelockStep step = WatchWhileUnlocked(relock_drive_, tick);
+  relock_drive_ = step.watched;
+  if (step.lock) LockNow();
 }
 
 void Form1::List1_Click() {
@@ -278,6 +317,8 @@ void Form1::Tray_Mouse(UINT mouse_msg) {
 
 void Form1::Form_Unload() {
   KillTimer(hwnd_, kTimer1);
+  KillTimer(hwnd_, kTimerRelock);
+  UnregisterHotKey(hwnd_, kHotKeyLockNow);
   DeleteTrayIcon();
   UnloadForm3();
 }
@@ -295,7 +336,19 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_TIMER:
       if (wp == kTimer1) Timer1_Timer();
+      if (wp == kTimerRelock) RelockWatch_Timer();
       return 0;
+    case WM_HOTKEY:
+      if (wp == kHotKeyLockNow) LockNow();
+      return 0;
+    case WM_DEVICECHANGE:
+      // A drive that goes away locks again at once, without waiting for the
+      // next second.
+      if ((wp == DBT_DEVICEREMOVECOMPLETE || wp == DBT_DEVICEARRIVAL) && lp &&
+          reinterpret_cast<const DEV_BROADCAST_HDR*>(lp)->dbch_devicetype == DBT_DEVTYP_VOLUME) {
+        RelockWatch_Timer();
+      }
+      return TRUE;
     case WM_COMMAND:
       if (LOWORD(wp) == IDC_FORM1_LIST1 && HIWORD(wp) == LBN_SELCHANGE) List1_Click();
       if (LOWORD(wp) == IDC_FORM1_CLOSE && HIWORD(wp) == STN_CLICKED) Unload();

@@ -10,12 +10,20 @@
 
 namespace tolvane {
 
+// True when the settings file holds a configuration: the program locks at
+// start, and the tray menu offers the lock's own items.
+bool Configured();
+
 class Form1 : public Window {
  public:
   static constexpr int kClientWidth = 340;
   static constexpr int kClientHeight = 263;
   static constexpr UINT_PTR kTimer1 = 1;
   static constexpr UINT kTimer1Interval = 3000;
+  // While unlocked with "relock" on: the key drive's watch, once a second.
+  static constexpr UINT_PTR kTimerRelock = 2;
+  static constexpr UINT kTimerRelockInterval = 1000;
+  static constexpr int kHotKeyLockNow = 1;  // Ctrl+Alt+L
 
   // Creates the window and runs Form_Load. False when the window can't be made.
   bool Load();
@@ -23,6 +31,12 @@ class Form1 : public Window {
   void ShowNormal();
   // Unloads the form: the tray icon goes first, then the window.
   void Unload();
+  // "立即锁定": puts the lock up at once when the program is configured and not
+  // locked already.
+  void LockNow();
+  // The lock went with "relock" on: stay hidden in the tray and lock again
+  // when `drive` (the key that opened it; "" after the password) goes.
+  void StayUnlocked(const std::wstring& drive);
   // Puts the close box back to its normal picture.
   void refreshSkin() { chrome_.refreshSkin(); }
 
@@ -39,6 +53,7 @@ class Form1 : public Window {
   void Command1_Click();
   void Command2_Click();
   void ScanDrives();
+  void RelockWatch_Timer();
   int Message(const std::wstring& text, UINT icon);
 
   HWND Hint_ = nullptr;
@@ -46,6 +61,7 @@ class Form1 : public Window {
        Text2_ = nullptr, Label3_ = nullptr, Command1_ = nullptr, Command2_ = nullptr;
   Chrome chrome_;  // frame picture, close box, moving by the background
   bool lock_pending_ = false;  // configured, but the lock window isn't up yet
+  std::wstring relock_drive_;  // the key drive whose removal locks again ("relock" on)
   std::wstring Text3_;  // Text3: the chosen drive ("E:"), empty until one is chosen
   std::wstring txtCipher_;                     // txtCipher: the cipher text during a save
   const std::string txtPassword_ = kKeyText;  // txtPassword: the cipher key text
