@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "config/ini.h"
 #include "config/settings.h"
 #include "lock/relock.h"
 
@@ -88,6 +89,33 @@ TEST(Relock, StoredCipherIsWhatFollowsThePrefix) {
   EXPECT_EQ(CipherOfNameValue(prefix), "");
   EXPECT_EQ(CipherOfNameValue(L""), "");
   EXPECT_EQ(CipherOfNameValue(L"short"), "");
+}
+
+// A file with the new key reads as before for every other key, and a key
+// file that carries it (a copy of such a settings file) still unlocks.
+TEST(Relock, NewKeyLeavesTheFileFormatAlone) {
+  const std::string before = "[Option]\r\nlabel=lunch\r\ndrive=E:\r\nname=g%q.0tC\r\n";
+  IniText ini(before);
+  ini.Set("Option", "relock", "1");
+  EXPECT_EQ(ini.Serialize(), before + "relock=1\r\n");
+  for (const char* key : {"label", "drive", "name"}) EXPECT_EQ(ini.Get("Option", key), IniText(before).Get("Option", key));
+  EXPECT_EQ(ini.Get("Option", "relock"), "1");
+
+  class OneKeyFile : public KeyFileSource {
+   public:
+    explicit OneKeyFile(std::string b) : bytes_(std::move(b)) {}
+    bool Exists(const std::wstring&) override { return true; }
+    bool Read(const std::wstring&, std::string& out, std::size_t limit) override {
+      out = bytes_.substr(0, limit);
+      return true;
+    }
+
+   private:
+    std::string bytes_;
+  } key_file(ini.Serialize());
+  std::string cipher;
+  ASSERT_TRUE(ReadKeyCipher(key_file, L"E:", cipher));
+  EXPECT_TRUE(CipherMatches(cipher, "g%q.0tC"));
 }
 
 }  // namespace
