@@ -3,31 +3,12 @@
 #include <algorithm>
 #include <string>
 
+#include "config/file_handle_win.h"
 #include "config/fileio.h"
 
 namespace tolvane {
 
 namespace {
-
-class Handle {
- public:
-  explicit Handle(HANDLE h) : h_(h) {}
-  ~Handle() { Close(); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-
-  HANDLE get() const { return h_; }
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-  bool Close() {
-    if (!valid()) return true;
-    const BOOL ok = CloseHandle(h_);
-    h_ = INVALID_HANDLE_VALUE;
-    return ok != FALSE;
-  }
-
- private:
-  HANDLE h_;
-};
 
 constexpr DWORD kChunk = 64 * 1024;
 
@@ -43,22 +24,25 @@ bool WriteAll(HANDLE h, std::string_view bytes) {
 
 }  // namespace
 
+bool ReadUpTo(HANDLE file, std::string& out, std::size_t limit) {
+  char chunk[kChunk];
+  while (out.size() < limit) {
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kChunk, limit - out.size()));
+    DWORD got = 0;
+    if (!ReadFile(file, chunk, want, &got, nullptr)) return false;
+    if (got == 0) break;
+    out.append(chunk, got);
+  }
+  return true;
+}
+
 bool ReadFileBytes(const std::wstring& path, std::string& out, std::size_t limit) {
   out.clear();
   // Others may read, write or delete meanwhile: the program never holds a
   // file open beyond one call, and neither should it block anyone else.
   Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return false;
-  char chunk[kChunk];
-  while (out.size() < limit) {
-    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kChunk, limit - out.size()));
-    DWORD got = 0;
-    if (!ReadFile(file.get(), chunk, want, &got, nullptr)) return false;
-    if (got == 0) break;
-    out.append(chunk, got);
-  }
-  return true;
+  return file.valid() && ReadUpTo(file.get(), out, limit);
 }
 
 bool ReplaceFileAtomically(const std::wstring& path, std::string_view bytes) {

@@ -1,26 +1,20 @@
 #include "lock/form2_win.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cwchar>
 
 #include "app/app_win.h"
-#include "appearance/form5_win.h"
 #include "config/cipher.h"
 #include "config/codepage.h"
 #include "config/fileio.h"
 #include "config/settings.h"
-#include "lock/key_files_win.h"
+#include "drives/drives_win.h"
 #include "lock/picture_win.h"
 #include "resource.h"
-#include "setup/drives_win.h"
-#include "setup/form1_win.h"
 #include "skin/mskinbutton_win.h"
-#include "tray/form3_win.h"
-#include "tray/tuopan_win.h"
 
 namespace tolvane {
 namespace {
@@ -28,9 +22,11 @@ namespace {
 // Posted by the setup box: the lock window must not destroy itself inside
 // the edit control's own change notification.
 constexpr UINT kWmEnterSetup = WM_APP + 20;
-// Posted on an unlock that keeps the program in the tray ("relock" on), for
-// the same reason.
-constexpr UINT kWmStayUnlocked = WM_APP + 21;
+// Posted by the drive watch's worker: a tick's result is ready.
+constexpr UINT kWmWatchTick = WM_APP + 21;
+// Posted on an unlock that keeps the program in the tray ("relock" on): the
+// lock window must not destroy itself inside the handler that unlocked it.
+constexpr UINT kWmStayUnlocked = WM_APP + 22;
 
 // Behind the caption when there is no picture, or none that can be read.
 constexpr COLORREF kDarkBackground = RGB(0x10, 0x14, 0x1C);
@@ -106,19 +102,11 @@ bool RegisterCoverClass() {
 }
 
 // The appearance window and the tray menu's form, each only if it is open.
-void CloseOtherForms() {
-  if (Form5* form5 = TheApp().form5) form5->Unload();
-  UnloadForm3();
-}
+void CloseOtherForms() { TheApp().CloseSideForms(); }
 
 // After the setup password: the setup window comes up with its hint. Runs
 // once the lock window is gone, so it touches nothing of it.
-void ShowSetupAfterLock() {
-  Form1* form1 = TheApp().form1;
-  if (!form1 || !form1->hwnd()) return;
-  form1->ShowNormal();
-  ShowTrayBalloon(form1->hwnd(), kSetupBalloonText, kSetupBalloonTitle, NIIF_INFO);
-}
+void ShowSetupAfterLock() { TheApp().ShowSetup(kSetupBalloonText, kSetupBalloonTitle); }
 
 }  // namespace
 
@@ -211,6 +199,7 @@ void Form2::Form_Load() {
   Text6 = CipherOfNameValue(Text2);
   Text7 = Text6.empty() ? std::wstring() : FromCp936(DecipherPassword(Text6, txtPassword));
   boxes_ = PasswordBoxes(Text7);
+  StartDriveWatch();
 
   SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr);
   SetTimer(hwnd_, kTimer2, kTimer2Interval, nullptr);
@@ -318,11 +307,24 @@ void Form2::Timer1_Timer() {
   SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 }
 
-void Form2::Timer2_Timer() {
-  if (leaving_) return;
-  SystemDriveProbe probe;
-  SystemKeyFiles keys;
-  const WatchTick tick = RunDriveWatch(probe, nf_, keys, Text6);
+void Form2::StartDriveWatch() {
+  // The worker gets copies of all it needs: a drive that hangs may keep it
+  // busy after this window is gone.
+  watch_ = std::make_unique<ProbeWorker<WatchTick>>(
+      [drives = TheApp().Drives(), nf = nf_, stored = Text6] {
+        const auto probe = drives->NewProbe();
+        const auto keys = drives->NewKeyFiles();
+        return RunDriveWatch(*probe, nf, *keys, stored);
+      },
+      PostTo(hwnd_, kWmWatchTick));
+}
+
+void Form2::Timer2_Timer() { watch_->RequestTick(); }
+
+void Form2::Watch_Tick() {
+  std::optional<WatchTick> result = watch_->TakeResult();
+  if (!result || !lock_up_ || leaving_) return;
+  const WatchTick& tick = *result;
   List1 = tick.list;
   if (!tick.last_drive.empty()) {
     Text1 = tick.last_drive;
@@ -413,14 +415,7 @@ void Form2::UnloadLock(WayOut way, const std::wstring& drive) {
     return;
   }
   CloseOtherForms();
-  // The tray icon must go while its window still exists, or a dead icon stays
-  // in the notification area.
-  Form1* form1 = TheApp().form1;
-  if (form1 && form1->hwnd()) {
-    form1->Unload();
-  } else {
-    DeleteTrayIcon();
-  }
+  TheApp().UnloadSetup();
   ExitProcess(0);
 }
 
@@ -430,7 +425,7 @@ void Form2::StayUnlocked() {
   DestroyWindow(hwnd_);  // Form_Unload releases the hook; this object is gone afterwards
   // The setup window stays hidden; it keeps the tray icon and watches the
   // key drive, and locks again when that drive goes.
-  if (Form1* form1 = TheApp().form1; form1 && form1->hwnd()) form1->StayUnlocked(drive);
+  TheApp().StayUnlocked(drive);
 }
 
 bool Form2::Form_QueryUnload(UnloadMode mode) { return AnswerClose(mode).refuse; }
@@ -439,6 +434,7 @@ void Form2::Form_Unload() {
   lock_up_ = false;
   KillTimer(hwnd_, kTimer1);
   KillTimer(hwnd_, kTimer2);
+  if (watch_) watch_->Stop();  // never waits for a drive
   hHook.Stop();
   DestroyCovers();
 }
@@ -488,6 +484,9 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_TIMER:
       if (wp == kTimer1) Timer1_Timer();
       if (wp == kTimer2) Timer2_Timer();
+      return 0;
+    case kWmWatchTick:
+      Watch_Tick();
       return 0;
     case WM_KEYDOWN:
       Form_KeyDown(wp);

@@ -5,11 +5,13 @@
 // timer, covers) are in force before the lock counts as up.
 #pragma once
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/window_win.h"
 #include "config/cipher.h"
+#include "drives/probe_worker.h"
 #include "lock/drive_watch.h"
 #include "lock/key_guard.h"
 #include "lock/keyboard_hook_win.h"
@@ -27,7 +29,7 @@ class Form2 : public Window {
  public:
   static constexpr UINT_PTR kTimer1 = 1;  // topmost, 500 ms
   static constexpr UINT kTimer1Interval = 500;
-  static constexpr UINT_PTR kTimer2 = 2;  // drive watch, 1000 ms
+  static constexpr UINT_PTR kTimer2 = 2;  // drive watch, 1000 ms: asks the watch's worker for a tick
   static constexpr UINT kTimer2Interval = 1000;
   static constexpr int kHotKeyAltTab = 1;
 
@@ -55,6 +57,8 @@ class Form2 : public Window {
   void Text_Change(Box box);
   void Timer1_Timer();
   void Timer2_Timer();
+  void Watch_Tick();  // a tick's result is back from the worker
+  void StartDriveWatch();
   void EnterSetup();
   void StayUnlocked();
 
@@ -100,6 +104,10 @@ class Form2 : public Window {
   std::wstring Text11;                  // the "photo" setting
   std::vector<std::wstring> List1;      // removable drives of the last tick
   KeyboardHook hHook;                   // the keyboard guard (hook thread)
+  // The drive watch's worker: the probe and the key-file reads never run on
+  // this window's thread. RequestTick asks for a tick at once (at a drive's
+  // arrival, say).
+  std::unique_ptr<ProbeWorker<WatchTick>> watch_;
 
   PasswordBoxes boxes_{L""};
   NumberFormat nf_;

@@ -10,13 +10,11 @@
 #include "config/settings.h"
 #include "resource.h"
 #include "config/fileio.h"
-#include "setup/drive_list.h"
-#include "lock/form2_win.h"
-#include "lock/key_files_win.h"
+#include "drives/drives_win.h"
 #include "lock/relock.h"
 #include "setup/save_config.h"
+#include "setup/status_line.h"
 #include "skin/mskinbutton_win.h"
-#include "setup/drives_win.h"
 #include "tray/form3_win.h"
 #include "tray/tuopan_win.h"
 
@@ -148,33 +146,41 @@ void Form1::Form_Load() {
     // Should the lock window fail to come up (desktop heap exhausted), the
     // setup window must not appear in its place: that would hand out the
     // configuration without a password. Timer1 tries again.
-    lock_pending_ = !ShowLockWindow();
+    lock_pending_ = !TheApp().ShowLock();
   } else {
     ShowTrayBalloon(hwnd_, L"你还没有配置Tolvane哦！",
                     std::wstring(L"欢迎使用 ") + kSiteName + L" " + kProductName, NIIF_INFO);
     ShowWindow(hwnd_, SW_SHOWNORMAL);
     SetForegroundWindow(hwnd_);
   }
-  ScanDrives();
+  // The scan runs on a worker of its own: a drive that takes seconds to answer
+  // must not freeze this window, nor the lock window, which shares its thread.
+  scan_ = std::make_unique<ProbeWorker<std::vector<std::wstring>>>(
+      [drives = TheApp().Drives(), nf = UserNumberFormat()] {
+        const auto probe = drives->NewProbe();
+        return ScanRemovableDrives(*probe, nf);
+      },
+      PostTo(hwnd_, kWmScanDone));
+  scan_->RequestTick();
 }
 
-void Form1::ScanDrives() {
-  SystemDriveProbe probe;
-  const auto entries = ScanRemovableDrives(probe, UserNumberFormat());
+void Form1::Scan_Done() {
+  const std::optional<std::vector<std::wstring>> entries = scan_->TakeResult();
+  if (!entries) return;
   SendMessageW(List1_, WM_SETREDRAW, FALSE, 0);
   SendMessageW(List1_, LB_RESETCONTENT, 0, 0);
-  for (const auto& e : entries) SendMessageW(List1_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(e.c_str()));
+  for (const auto& e : *entries) SendMessageW(List1_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(e.c_str()));
   SendMessageW(List1_, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(List1_, nullptr, TRUE);
 }
 
 void Form1::Timer1_Timer() {
-  if (lock_pending_) lock_pending_ = !ShowLockWindow();
+  if (lock_pending_) lock_pending_ = !TheApp().ShowLock();
   const bool list_empty = SendMessageW(List1_, LB_GETCOUNT, 0, 0) <= 0;
   const std::wstring current = GetText(Label3_);
   const std::wstring status = RefreshedStatusLine(current, list_empty, Text3_);
   if (status != current) SetWindowTextW(Label3_, status.c_str());
-  ScanDrives();
+  if (scan_) scan_->RequestTick();
 }
 
 void Form1::LockNow() {
@@ -183,7 +189,7 @@ void Form1::LockNow() {
   ShowWindow(hwnd_, SW_HIDE);
   // As at start: should the lock window fail to come up, this window stays
   // hidden and Timer1 tries again.
-  lock_pending_ = !ShowLockWindow();
+  lock_pending_ = !TheApp().ShowLock();
 }
 
 void Form1::StayUnlocked(const std::wstring& drive) { relock_drive_ = drive; }
@@ -196,11 +202,27 @@ void Form1::RelockWatch_Timer() {
     relock_drive_.clear();
     return;
   }
-  SystemDriveProbe probe;
-  SystemKeyFiles keys;
-  const WatchTick tick =
-      RunDriveWatch(probe, UserNumberFormat(), keys, CipherOfNameValue(ReadOption(kSettingsSection, L"name")));
-  const RelockStep step = WatchWhileUnlocked(relock_drive_, tick);
+  if (!relock_watch_) {
+    // The lock's own drive watch, run off this thread like the lock's: a
+    // drive that hangs must not freeze this window either.
+    relock_watch_ = std::make_unique<ProbeWorker<WatchTick>>(
+        [drives = TheApp().Drives(), nf = UserNumberFormat()] {
+          const auto probe = drives->NewProbe();
+          const auto keys = drives->NewKeyFiles();
+          return RunDriveWatch(*probe, nf, *keys, CipherOfNameValue(ReadOption(kSettingsSection, L"name")));
+        },
+        PostTo(hwnd_, kWmRelockTick));
+  }
+  relock_watch_->RequestTick();
+}
+
+void Form1::RelockWatch_Tick() {
+  if (!relock_watch_) return;
+  const std::optional<WatchTick> tick = relock_watch_->TakeResult();
+  // A tick that was under way when the lock came up, or when the setting
+  // went off, says nothing about now.
+  if (!tick || lock_pending_ || TheApp().LockActive() || !RelockOn(ReadOption(kSettingsSection, kRelockKey))) return;
+  const RelockStep step = WatchWhileUnlocked(relock_drive_, *tick);
   relock_drive_ = step.watched;
   if (step.lock) LockNow();
 }
@@ -319,6 +341,8 @@ void Form1::Form_Unload() {
   KillTimer(hwnd_, kTimer1);
   KillTimer(hwnd_, kTimerRelock);
   UnregisterHotKey(hwnd_, kHotKeyLockNow);
+  if (scan_) scan_->Stop();  // never waits for a drive
+  if (relock_watch_) relock_watch_->Stop();
   DeleteTrayIcon();
   UnloadForm3();
 }
@@ -349,6 +373,12 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         RelockWatch_Timer();
       }
       return TRUE;
+    case kWmScanDone:
+      Scan_Done();
+      return 0;
+    case kWmRelockTick:
+      RelockWatch_Tick();
+      return 0;
     case WM_COMMAND:
       if (LOWORD(wp) == IDC_FORM1_LIST1 && HIWORD(wp) == LBN_SELCHANGE) List1_Click();
       if (LOWORD(wp) == IDC_FORM1_CLOSE && HIWORD(wp) == STN_CLICKED) Unload();

@@ -2,11 +2,15 @@
 // tray icon, decides at start whether to lock, keeps the list of removable
 // drives fresh and saves or removes the configuration.
 #pragma once
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "app/window_win.h"
 #include "appearance/chrome_win.h"
 #include "config/cipher.h"
+#include "drives/probe_worker.h"
+#include "lock/drive_watch.h"
 
 namespace tolvane {
 
@@ -20,9 +24,13 @@ class Form1 : public Window {
   static constexpr int kClientHeight = 263;
   static constexpr UINT_PTR kTimer1 = 1;
   static constexpr UINT kTimer1Interval = 3000;
-  // While unlocked with "relock" on: the key drive's watch, once a second.
+  // Posted by the drive scan's worker: a fresh list is ready.
+  static constexpr UINT kWmScanDone = WM_APP + 21;
+  // While unlocked with "relock" on: the key drive's watch, once a second,
+  // and its worker's result.
   static constexpr UINT_PTR kTimerRelock = 2;
   static constexpr UINT kTimerRelockInterval = 1000;
+  static constexpr UINT kWmRelockTick = WM_APP + 22;
   static constexpr int kHotKeyLockNow = 1;  // Ctrl+Alt+L
 
   // Creates the window and runs Form_Load. False when the window can't be made.
@@ -52,14 +60,17 @@ class Form1 : public Window {
   void List1_Click();
   void Command1_Click();
   void Command2_Click();
-  void ScanDrives();
+  void Scan_Done();
   void RelockWatch_Timer();
+  void RelockWatch_Tick();
   int Message(const std::wstring& text, UINT icon);
 
   HWND Hint_ = nullptr;
   HWND Label4_ = nullptr, List1_ = nullptr, Label1_ = nullptr, Text1_ = nullptr, Label2_ = nullptr,
        Text2_ = nullptr, Label3_ = nullptr, Command1_ = nullptr, Command2_ = nullptr;
   Chrome chrome_;  // frame picture, close box, moving by the background
+  std::unique_ptr<ProbeWorker<std::vector<std::wstring>>> scan_;  // the drive list's scans, off this thread
+  std::unique_ptr<ProbeWorker<WatchTick>> relock_watch_;  // the key drive's watch while unlocked ("relock")
   bool lock_pending_ = false;  // configured, but the lock window isn't up yet
   std::wstring relock_drive_;  // the key drive whose removal locks again ("relock" on)
   std::wstring Text3_;  // Text3: the chosen drive ("E:"), empty until one is chosen

@@ -168,7 +168,7 @@ void Form3::relock_Click() {
 }
 
 void Form3::locknow_Click() {
-  if (Form1* form1 = TheApp().form1) form1->LockNow();
+  TheApp().LockNow();
 }
 
 LRESULT Form3::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {

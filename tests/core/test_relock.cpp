@@ -104,8 +104,12 @@ TEST(Relock, NewKeyLeavesTheFileFormatAlone) {
   class OneKeyFile : public KeyFileSource {
    public:
     explicit OneKeyFile(std::string b) : bytes_(std::move(b)) {}
-    bool Exists(const std::wstring&) override { return true; }
-    bool Read(const std::wstring&, std::string& out, std::size_t limit) override {
+    bool Attributes(const std::wstring&, std::uint32_t& attributes) override {
+      attributes = 0x20;  // an ordinary file, archive bit set
+      return true;
+    }
+    bool Read(const std::wstring&, std::uint32_t& attributes, std::string& out, std::size_t limit) override {
+      attributes = 0x20;
       out = bytes_.substr(0, limit);
       return true;
     }
