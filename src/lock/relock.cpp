@@ -2,19 +2,9 @@
 
 #include <algorithm>
 
-#include "config/codepage.h"
-#include "config/settings.h"
+#include "drives/drive_list.h"
 
 namespace tolvane {
-
-std::string CipherOfNameValue(const std::wstring& name_value) {
-  std::string cipher;
-  if (name_value.size() <= kCipherPrefixChars ||
-      !ToCp936(std::wstring_view(name_value).substr(kCipherPrefixChars), cipher)) {
-    return {};
-  }
-  return cipher;
-}
 
 bool RelockOn(std::wstring_view value) { return value == L"1"; }
 

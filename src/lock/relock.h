@@ -18,11 +18,6 @@ inline constexpr wchar_t kRelockKey[] = L"relock";
 bool RelockOn(std::wstring_view value);
 inline const wchar_t* RelockValue(bool on) { return on ? L"1" : L"0"; }
 
-// The stored cipher (code page 936) in a settings file's "name" value: the
-// text behind the cipher prefix; "" when there is none or it has no 936 form.
-// Both the lock and the watch while unlocked compare key files against it.
-std::string CipherOfNameValue(const std::wstring& name_value);
-
 enum class WayOut {
   KeyDrive,        // a drive with the matching key file
   UnlockPassword,  // the unlock box

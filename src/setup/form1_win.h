@@ -47,6 +47,8 @@ class Form1 : public Window {
   void StayUnlocked(const std::wstring& drive);
   // Puts the close box back to its normal picture.
   void refreshSkin() { chrome_.refreshSkin(); }
+  // Configured, but the lock window could not come up yet: counts as locked.
+  bool lock_pending() const { return lock_pending_; }
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -55,6 +57,7 @@ class Form1 : public Window {
   void Form_Load();
   void Form_Unload();
   void Form_Resize(WPARAM state);
+  void Form_DpiChanged(const DpiChange& change);
   void Tray_Mouse(UINT mouse_msg);
   void Timer1_Timer();
   void List1_Click();
@@ -71,6 +74,7 @@ class Form1 : public Window {
   Chrome chrome_;  // frame picture, close box, moving by the background
   std::unique_ptr<ProbeWorker<std::vector<std::wstring>>> scan_;  // the drive list's scans, off this thread
   std::unique_ptr<ProbeWorker<WatchTick>> relock_watch_;  // the key drive's watch while unlocked ("relock")
+  ScaledLayout layout_;  // the controls at the window's DPI
   bool lock_pending_ = false;  // configured, but the lock window isn't up yet
   std::wstring relock_drive_;  // the key drive whose removal locks again ("relock" on)
   std::wstring Text3_;  // Text3: the chosen drive ("E:"), empty until one is chosen

@@ -83,14 +83,6 @@ TEST(Relock, TheWatchedKeyDriveLocksWhenItGoes) {
   }
 }
 
-TEST(Relock, StoredCipherIsWhatFollowsThePrefix) {
-  const std::wstring prefix = CipherPrefix;
-  EXPECT_EQ(CipherOfNameValue(prefix + L"g%q.0tC"), "g%q.0tC");
-  EXPECT_EQ(CipherOfNameValue(prefix), "");
-  EXPECT_EQ(CipherOfNameValue(L""), "");
-  EXPECT_EQ(CipherOfNameValue(L"short"), "");
-}
-
 // A file with the new key reads as before for every other key, and a key
 // file that carries it (a copy of such a settings file) still unlocks.
 TEST(Relock, NewKeyLeavesTheFileFormatAlone) {

@@ -36,13 +36,21 @@ def key_stick(prog, letter: str = "e"):
 
 
 def wait_unlocked_in_tray(prog):
-    """The lock has gone and the program waits in the tray, its setup window hidden."""
+    """The lock has gone and the program waits in the tray, its setup window
+    hidden; its watchdog has stood down with the lock."""
     prog.wait_window(FORM2, "gone", RELOCK_TIMEOUT)
     time.sleep(0.5)  # an ending program would be gone by now
     assert prog.alive(), "the program ended although relock is on"
     form1 = prog.snapshot(FORM1)
     assert form1 is not None and not form1["visible"], "the setup window must stay hidden"
     assert prog.tray()["known"], "the tray icon stays"
+    rig.wait_until(lambda: prog.processes() == [prog.pid], 5, what="the watchdog to stand down")
+
+
+def wait_locked_again(prog, what):
+    """The lock is back, with a watchdog beside it as at start."""
+    rig.wait_until(lambda: lock_shown(prog), RELOCK_TIMEOUT, what=what)
+    rig.wait_until(lambda: len(prog.processes()) == 2, 5, what="a watchdog beside the lock that came back")
 
 
 def test_pulling_the_key_locks_again_and_plugging_it_opens_again(tolvane):
@@ -52,7 +60,7 @@ def test_pulling_the_key_locks_again_and_plugging_it_opens_again(tolvane):
         tolvane.plug("e", folder=stick)
         wait_unlocked_in_tray(tolvane)
         tolvane.pull("e")
-        rig.wait_until(lambda: lock_shown(tolvane), RELOCK_TIMEOUT, what=f"the lock to come back (round {round_})")
+        wait_locked_again(tolvane, f"the lock to come back (round {round_})")
         if round_ == 0:
             tolvane.screenshot("locked-again")
     # The lock that came back is the whole lock: its password still opens it.
@@ -77,7 +85,13 @@ def test_a_key_plugged_and_pulled_after_a_password_unlock_locks_again(tolvane):
     time.sleep(2.0)  # seen by the watch
     assert not lock_shown(tolvane)
     tolvane.pull("e")
-    rig.wait_until(lambda: lock_shown(tolvane), RELOCK_TIMEOUT, what="the lock to come back")
+    wait_locked_again(tolvane, "the lock to come back")
+
+    # The lock that came back is guarded as at start: killed, it comes back.
+    lock_pid = tolvane.snapshot(FORM2)["pid"]
+    assert tolvane.session.wintool("kill", lock_pid) is not None
+    rig.wait_until(lambda: (lambda s: s and s["visible"] and s["pid"] != lock_pid)(tolvane.snapshot(FORM2)), 20,
+                   interval=0.2, what="the watchdog to restart the killed lock")
 
 
 def test_without_relock_a_key_unlock_still_ends_the_program(tolvane):
@@ -105,7 +119,7 @@ def test_menu_switches_relock_and_lock_now_locks(tolvane):
     # "立即锁定" with relock off: the lock comes up over the setup window, and
     # the password then ends the program as it always has.
     look.choose_from_tray_menu(tolvane, "立即锁定")
-    rig.wait_until(lambda: lock_shown(tolvane), RELOCK_TIMEOUT, what="the lock from the tray menu")
+    wait_locked_again(tolvane, "the lock from the tray menu")
     form1 = tolvane.snapshot(FORM1)
     assert form1 is not None and not form1["visible"]
     # While locked, the tray leads nowhere.
@@ -129,4 +143,4 @@ def test_hot_key_locks_at_once(tolvane):
     assert tray, "no tray window"
     tolvane.session.xdotool("windowfocus", "--sync", tray[0])
     tolvane.session.xdotool("key", "ctrl+alt+l")
-    rig.wait_until(lambda: lock_shown(tolvane), RELOCK_TIMEOUT, what="the lock from Ctrl+Alt+L")
+    wait_locked_again(tolvane, "the lock from Ctrl+Alt+L")

@@ -241,7 +241,7 @@ TEST(SystemKeyFiles, ReportTheAttributesOfWhatTheyOpen) {
   const std::wstring root = std::wstring(temp) + L"tolvane-keyfiles-" + std::to_wstring(GetCurrentProcessId());
   CreateDirectoryW(root.c_str(), nullptr);
   const std::wstring file = root + L"\\tolvane.com";
-  ASSERT_TRUE(ReplaceFileAtomically(file, "[Option]\r\nname=abc\r\n"));
+  ASSERT_EQ(ReplaceFileAtomically(file, "[Option]\r\nname=abc\r\n"), FileError::None);
 
   SystemKeyFiles keys;
   std::uint32_t attributes = 0;
