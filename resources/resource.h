@@ -61,6 +61,8 @@
 #define IDM_SETTING 3004     // 赞助我们
 #define IDM_ABOUT 3005       // 关于Tolvane
 #define IDM_MEXIT 3006       // 退出程序
+#define IDM_RELOCK 3007      // 拔出U盘时自动锁定 (configured only)
+#define IDM_LOCKNOW 3008     // 立即锁定 (configured only)
 
 // abot: about box.
 #define IDC_ABOUT_LABEL1 6001   // product and version

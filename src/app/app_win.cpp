@@ -36,6 +36,14 @@ void App::UnloadSetup() {
   }
 }
 
+void App::StayUnlocked(const std::wstring& drive) {
+  if (form1 && form1->hwnd()) form1->StayUnlocked(drive);
+}
+
+void App::LockNow() {
+  if (form1 && form1->hwnd()) form1->LockNow();
+}
+
 void App::CloseSideForms() {
   if (form5) form5->Unload();
   UnloadForm3();

@@ -43,6 +43,11 @@ struct App {
   void UnloadSetup();
   // Closes the appearance window and the tray menu's form, each if open.
   void CloseSideForms();
+  // The lock went with "relock" on: the setup window, hidden, keeps the tray
+  // icon and watches `drive` (the key that opened it, "" after the password).
+  void StayUnlocked(const std::wstring& drive);
+  // "立即锁定": the lock, at once, when configured and not locked already.
+  void LockNow();
 
   void FormLoaded() { ++live_forms; }
   void FormUnloaded() {

@@ -29,6 +29,9 @@ constexpr UINT kWmWatchTick = WM_APP + 21;
 // Posted on losing activation: taking the foreground back from inside the
 // deactivation itself would fight the activation still under way.
 constexpr UINT kWmTakeForeground = WM_APP + 22;
+// Posted on an unlock that keeps the program in the tray ("relock" on): the
+// lock window must not destroy itself inside the handler that unlocked it.
+constexpr UINT kWmStayUnlocked = WM_APP + 23;
 
 // Behind the caption when there is no picture, or none that can be read.
 constexpr COLORREF kDarkBackground = RGB(0x10, 0x14, 0x1C);
@@ -397,7 +400,7 @@ void Form2::Timer2_Timer() { watch_->RequestTick(); }
 
 void Form2::Watch_Tick() {
   std::optional<WatchTick> result = watch_->TakeResult();
-  if (!result || !lock_up_) return;
+  if (!result || !lock_up_ || leaving_) return;
   const WatchTick& tick = *result;
   List1 = tick.list;
   if (!tick.last_drive.empty()) {
@@ -410,7 +413,7 @@ void Form2::Watch_Tick() {
     Text4[i] = tick.slots[i].cipher;
     SetCaption(Label1_[i], tick.slots[i].message);
   }
-  if (tick.matched >= 0) UnloadLock();
+  if (tick.matched >= 0) UnloadLock(WayOut::KeyDrive, tick.slots[static_cast<std::size_t>(tick.matched)].drive);
 }
 
 void Form2::ShowBoxes() {
@@ -442,7 +445,7 @@ void Form2::Act(BoxOutcome outcome) {
     case BoxOutcome::None:
       break;
     case BoxOutcome::Unlock:
-      UnloadLock();  // does not return
+      UnloadLock(WayOut::UnlockPassword);
       break;
     case BoxOutcome::EnterSetup:
       PostMessageW(hwnd_, kWmEnterSetup, 0, 0);
@@ -484,11 +487,31 @@ void Form2::EnterSetup() {
   ShowSetupAfterLock();
 }
 
-void Form2::UnloadLock() {
+void Form2::UnloadLock(WayOut way, const std::wstring& drive) {
+  if (leaving_) return;
+  const AfterUnlock next = DecideAfterUnlock(RelockOn(ReadOption(kSettingsSection, kRelockKey)), way, drive);
+  if (!next.end_program) {
+    // The lock goes once this handler has returned: the unlock box calls
+    // this from inside its own change notification.
+    leaving_ = true;
+    unlocked_by_ = next.watch_drive;
+    PostMessageW(hwnd_, kWmStayUnlocked, 0, 0);
+    return;
+  }
   LeaveLock();
   CloseOtherForms();
   TheApp().UnloadSetup();
   ExitProcess(0);
+}
+
+void Form2::StayUnlocked() {
+  const std::wstring drive = unlocked_by_;
+  LeaveLock();
+  CloseOtherForms();
+  DestroyWindow(hwnd_);  // Form_Unload releases the hook; this object is gone afterwards
+  // The setup window stays hidden; it keeps the tray icon and watches the
+  // key drive, and locks again when that drive goes.
+  TheApp().StayUnlocked(drive);
 }
 
 bool Form2::Form_QueryUnload(UnloadMode mode) { return AnswerClose(mode).refuse; }
@@ -562,8 +585,11 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case kWmEnterSetup:
       EnterSetup();  // `this` is gone afterwards
       return 0;
+    case kWmStayUnlocked:
+      StayUnlocked();  // `this` is gone afterwards
+      return 0;
     case kWmTakeForeground:
-      if (lock_up_) TakeForeground();
+      if (lock_up_ && !leaving_) TakeForeground();
       return 0;
     case WM_LBUTTONDOWN:
       Image1_Click();

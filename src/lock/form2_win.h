@@ -19,6 +19,7 @@
 #include "lock/keyboard_hook_win.h"
 #include "lock/lock_layout.h"
 #include "lock/password_box.h"
+#include "lock/relock.h"
 #include "lock/shortcut_guard_win.h"
 
 namespace tolvane {
@@ -37,8 +38,10 @@ class Form2 : public Window {
 
   // Creates the window, runs Form_Load and shows it.
   bool Load();
-  // A key matched: closes the other windows and ends the program at once.
-  [[noreturn]] void UnloadLock();
+  // A key matched or the unlock password was typed: closes the other windows
+  // and ends the program at once; with "relock" on, the lock goes and the
+  // program stays in the tray. `drive` is the key drive that opened it.
+  void UnloadLock(WayOut way, const std::wstring& drive = {});
 
   bool lock_up() const { return lock_up_; }
 
@@ -60,6 +63,7 @@ class Form2 : public Window {
   void Watch_Tick();  // a tick's result is back from the worker
   void StartDriveWatch();
   void EnterSetup();
+  void StayUnlocked();
   // Every legitimate way out: the shortcuts come back, the watchdog stands
   // down, other programs may take the foreground again.
   void LeaveLock();
@@ -124,6 +128,8 @@ class Form2 : public Window {
   bool loaded_ = false;                 // the window exists and counts among the forms
   bool lock_up_ = false;
   bool syncing_ = false;                // the window itself is setting a box's text
+  bool leaving_ = false;                // unlocked, the window goes at the next message
+  std::wstring unlocked_by_;            // the key drive that opened the lock, "" for the password
   HWND focus_child_ = nullptr;          // the box that had the focus when the window lost activation
   bool session_ending_ = false;         // told the session ends: the shortcuts are back until the next tick
 };

@@ -1,5 +1,6 @@
 #include "setup/form1_win.h"
 
+#include <dbt.h>
 #include <shellapi.h>
 #include <windowsx.h>
 
@@ -10,6 +11,7 @@
 #include "resource.h"
 #include "config/fileio.h"
 #include "drives/drives_win.h"
+#include "lock/relock.h"
 #include "setup/save_config.h"
 #include "setup/status_line.h"
 #include "skin/mskinbutton_win.h"
@@ -17,6 +19,10 @@
 #include "tray/tuopan_win.h"
 
 namespace tolvane {
+
+bool Configured() {
+  return SettingsFileExists() && HoldsConfiguration(ReadOption(kSettingsSection, L"name"));
+}
 
 bool Form1::Load() {
   HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TOLVANE));
@@ -82,9 +88,13 @@ void Form1::Form_Load() {
   skin::SkinWindow(hwnd_);
 
   SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr);
+  SetTimer(hwnd_, kTimerRelock, kTimerRelockInterval, nullptr);
+  // "Lock now" from anywhere. Another program may hold the combination; the
+  // tray menu's item still locks then.
+  RegisterHotKey(hwnd_, kHotKeyLockNow, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT, 'L');
 
   AddTrayIcon(hwnd_, ProgramFolder() + L"\\ico.ico", kProductName, 0);
-  if (SettingsFileExists() && HoldsConfiguration(ReadOption(kSettingsSection, L"name"))) {
+  if (Configured()) {
     // Configured: the lock window takes over and this window stays hidden.
     ShowWindow(hwnd_, SW_HIDE);
     // Should the lock window fail to come up (desktop heap exhausted), the
@@ -125,6 +135,50 @@ void Form1::Timer1_Timer() {
   const std::wstring status = RefreshedStatusLine(current, list_empty, Text3_);
   if (status != current) SetWindowTextW(Label3_, status.c_str());
   if (scan_) scan_->RequestTick();
+}
+
+void Form1::LockNow() {
+  if (lock_pending_ || TheApp().LockActive() || !Configured()) return;
+  relock_drive_.clear();
+  ShowWindow(hwnd_, SW_HIDE);
+  // As at start: should the lock window fail to come up, this window stays
+  // hidden and Timer1 tries again.
+  lock_pending_ = !TheApp().ShowLock();
+}
+
+void Form1::StayUnlocked(const std::wstring& drive) { relock_drive_ = drive; }
+
+void Form1::RelockWatch_Timer() {
+  if (lock_pending_ || TheApp().LockActive()) return;
+  // Read afresh each time: the tray menu switches it, and a new
+  // configuration brings its own cipher.
+  if (!RelockOn(ReadOption(kSettingsSection, kRelockKey)) || !Configured()) {
+    relock_drive_.clear();
+    return;
+  }
+  if (!relock_watch_) {
+    // The lock's own drive watch, run off this thread like the lock's: a
+    // drive that hangs must not freeze this window either.
+    relock_watch_ = std::make_unique<ProbeWorker<WatchTick>>(
+        [drives = TheApp().Drives(), nf = UserNumberFormat()] {
+          const auto probe = drives->NewProbe();
+          const auto keys = drives->NewKeyFiles();
+          return RunDriveWatch(*probe, nf, *keys, CipherOfNameValue(ReadOption(kSettingsSection, L"name")));
+        },
+        PostTo(hwnd_, kWmRelockTick));
+  }
+  relock_watch_->RequestTick();
+}
+
+void Form1::RelockWatch_Tick() {
+  if (!relock_watch_) return;
+  const std::optional<WatchTick> tick = relock_watch_->TakeResult();
+  // A tick that was under way when the lock came up, or when the setting
+  // went off, says nothing about now.
+  if (!tick || lock_pending_ || TheApp().LockActive() || !RelockOn(ReadOption(kSettingsSection, kRelockKey))) return;
+  const RelockStep step = WatchWhileUnlocked(relock_drive_, *tick);
+  relock_drive_ = step.watched;
+  if (step.lock) LockNow();
 }
 
 void Form1::List1_Click() {
@@ -205,7 +259,10 @@ void Form1::Tray_Mouse(UINT mouse_msg) {
 
 void Form1::Form_Unload() {
   KillTimer(hwnd_, kTimer1);
+  KillTimer(hwnd_, kTimerRelock);
+  UnregisterHotKey(hwnd_, kHotKeyLockNow);
   if (scan_) scan_->Stop();  // never waits for a drive
+  if (relock_watch_) relock_watch_->Stop();
   DeleteTrayIcon();
   UnloadForm3();
 }
@@ -223,9 +280,24 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_TIMER:
       if (wp == kTimer1) Timer1_Timer();
+      if (wp == kTimerRelock) RelockWatch_Timer();
       return 0;
+    case WM_HOTKEY:
+      if (wp == kHotKeyLockNow) LockNow();
+      return 0;
+    case WM_DEVICECHANGE:
+      // A drive that goes away locks again at once, without waiting for the
+      // next second.
+      if ((wp == DBT_DEVICEREMOVECOMPLETE || wp == DBT_DEVICEARRIVAL) && lp &&
+          reinterpret_cast<const DEV_BROADCAST_HDR*>(lp)->dbch_devicetype == DBT_DEVTYP_VOLUME) {
+        RelockWatch_Timer();
+      }
+      return TRUE;
     case kWmScanDone:
       Scan_Done();
+      return 0;
+    case kWmRelockTick:
+      RelockWatch_Tick();
       return 0;
     case WM_COMMAND:
       if (LOWORD(wp) == IDC_FORM1_LIST1 && HIWORD(wp) == LBN_SELCHANGE) List1_Click();

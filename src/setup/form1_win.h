@@ -10,8 +10,13 @@
 #include "appearance/chrome_win.h"
 #include "config/cipher.h"
 #include "drives/probe_worker.h"
+#include "lock/drive_watch.h"
 
 namespace tolvane {
+
+// True when the settings file holds a configuration: the program locks at
+// start, and the tray menu offers the lock's own items.
+bool Configured();
 
 class Form1 : public Window {
  public:
@@ -21,6 +26,12 @@ class Form1 : public Window {
   static constexpr UINT kTimer1Interval = 3000;
   // Posted by the drive scan's worker: a fresh list is ready.
   static constexpr UINT kWmScanDone = WM_APP + 21;
+  // While unlocked with "relock" on: the key drive's watch, once a second,
+  // and its worker's result.
+  static constexpr UINT_PTR kTimerRelock = 2;
+  static constexpr UINT kTimerRelockInterval = 1000;
+  static constexpr UINT kWmRelockTick = WM_APP + 22;
+  static constexpr int kHotKeyLockNow = 1;  // Ctrl+Alt+L
 
   // Creates the window and runs Form_Load. False when the window can't be made.
   bool Load();
@@ -28,6 +39,12 @@ class Form1 : public Window {
   void ShowNormal();
   // Unloads the form: the tray icon goes first, then the window.
   void Unload();
+  // "立即锁定": puts the lock up at once when the program is configured and not
+  // locked already.
+  void LockNow();
+  // The lock went with "relock" on: stay hidden in the tray and lock again
+  // when `drive` (the key that opened it; "" after the password) goes.
+  void StayUnlocked(const std::wstring& drive);
   // Puts the close box back to its normal picture.
   void refreshSkin() { chrome_.refreshSkin(); }
   // Configured, but the lock window could not come up yet: counts as locked.
@@ -47,6 +64,8 @@ class Form1 : public Window {
   void Command1_Click();
   void Command2_Click();
   void Scan_Done();
+  void RelockWatch_Timer();
+  void RelockWatch_Tick();
   int Message(const std::wstring& text, UINT icon);
 
   HWND Hint_ = nullptr;
@@ -54,8 +73,10 @@ class Form1 : public Window {
        Text2_ = nullptr, Label3_ = nullptr, Command1_ = nullptr, Command2_ = nullptr;
   Chrome chrome_;  // frame picture, close box, moving by the background
   std::unique_ptr<ProbeWorker<std::vector<std::wstring>>> scan_;  // the drive list's scans, off this thread
+  std::unique_ptr<ProbeWorker<WatchTick>> relock_watch_;  // the key drive's watch while unlocked ("relock")
   ScaledLayout layout_;  // the controls at the window's DPI
   bool lock_pending_ = false;  // configured, but the lock window isn't up yet
+  std::wstring relock_drive_;  // the key drive whose removal locks again ("relock" on)
   std::wstring Text3_;  // Text3: the chosen drive ("E:"), empty until one is chosen
   std::wstring txtCipher_;                     // txtCipher: the cipher text during a save
   const std::string txtPassword_ = kKeyText;  // txtPassword: the cipher key text

@@ -6,8 +6,11 @@
 #include "app/app_win.h"
 #include "app/product.h"
 #include "appearance/form5_win.h"
+#include "config/settings.h"
+#include "lock/relock.h"
 #include "resource.h"
 #include "setup/form1_win.h"
+#include "setup/save_config.h"
 #include "tray/about_win.h"
 
 namespace tolvane {
@@ -51,6 +54,7 @@ void PopupTrayMenu(HWND owner) {
   if (TheApp().LockActive()) return;
   Form3& form3 = TheForm3();
   if (!form3.hwnd() && !form3.Load()) return;
+  form3.UpdateItems(Configured(), RelockOn(ReadOption(kSettingsSection, kRelockKey)));
 
   // Without the foreground the menu would not close when the user clicks
   // elsewhere.
@@ -84,6 +88,16 @@ void Form3::Unload() {
   if (hwnd_) DestroyWindow(hwnd_);
 }
 
+void Form3::UpdateItems(bool configured, bool relock_on) {
+  DeleteMenu(menu_, IDM_RELOCK, MF_BYCOMMAND);
+  DeleteMenu(menu_, IDM_LOCKNOW, MF_BYCOMMAND);
+  if (!configured) return;
+  // Below "界面设置", the second item.
+  InsertMenuW(menu_, 2, MF_BYPOSITION | MF_STRING | (relock_on ? MF_CHECKED : MF_UNCHECKED), IDM_RELOCK,
+              L"拔出U盘时自动锁定");
+  InsertMenuW(menu_, 3, MF_BYPOSITION | MF_STRING, IDM_LOCKNOW, L"立即锁定");
+}
+
 void Form3::Menu_Click(UINT id) {
   switch (id) {
     case IDM_PASSWORD:
@@ -103,6 +117,12 @@ void Form3::Menu_Click(UINT id) {
       break;
     case IDM_MEXIT:
       mexit_Click();
+      break;
+    case IDM_RELOCK:
+      relock_Click();
+      break;
+    case IDM_LOCKNOW:
+      locknow_Click();
       break;
     default:
       break;
@@ -138,6 +158,17 @@ void Form3::mexit_Click() {
   // without asking the other windows (unsaved edits are dropped).
   if (TheApp().form1) TheApp().form1->Unload();
   ExitProcess(0);
+}
+
+void Form3::relock_Click() {
+  const bool on = !RelockOn(ReadOption(kSettingsSection, kRelockKey));
+  if (WriteOption(kSettingsSection, kRelockKey, RelockValue(on)) != WriteResult::Ok) {
+    MessageBoxW(nullptr, SettingsWriteFailedMessage(SettingsFilePath()).c_str(), kMsgTitle, MB_OK | MB_ICONERROR);
+  }
+}
+
+void Form3::locknow_Click() {
+  TheApp().LockNow();
 }
 
 LRESULT Form3::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {

@@ -25,6 +25,9 @@ class Form3 : public Window {
   void Unload();
   HMENU menu() const { return menu_; }
 
+  // Shows the lock's own items only when the program is configured, the relock
+  // item checked as the settings file says.
+  void UpdateItems(bool configured, bool relock_on);
   // Runs the item with that identifier (IDM_*).
   void Menu_Click(UINT id);
 
@@ -38,6 +41,8 @@ class Form3 : public Window {
   void setting_Click();
   void about_Click();
   void mexit_Click();
+  void relock_Click();
+  void locknow_Click();
 
   HMENU menu_ = nullptr;  // the popup "menu": its items are what shows
 };

@@ -51,6 +51,15 @@ SAVED = "挂机锁信息配置成功，重启生效！"
 BALLOON_DELAY = 2.5
 
 MENU_ITEMS = ["密码设置", "界面设置", "帮助中心", "关于Tolvane", "退出程序"]
+# Once the program is configured, the lock's own items come below "界面设置".
+CONFIGURED_MENU_ITEMS = MENU_ITEMS[:2] + ["拔出U盘时自动锁定", "立即锁定"] + MENU_ITEMS[2:]
+
+
+def menu_items(prog) -> list[str]:
+    """The tray menu's items as the settings file of the program makes them."""
+    f = prog.settings_file
+    configured = f.exists() and "name=QRN7-".encode() in f.read_bytes()
+    return CONFIGURED_MENU_ITEMS if configured else MENU_ITEMS
 
 RESOURCES = rig.REPO / "resources"
 
@@ -224,6 +233,7 @@ def choose_from_tray_menu(prog, item: str):
     # for, for at least ten seconds: let a start balloon come and go first.
     rig.wait_until(lambda: time.monotonic() >= prog.started_at + BALLOON_DELAY
                    and not _tips_over(prog, None), 35, interval=0.2, what="the tray's balloon to go")
+    items = menu_items(prog)
     menu = open_tray_menu(prog, from_bottom=True)
     # Only the part of the menu below the tray window shows for sure: Wine
     # may stack the tray window, which took the X focus, over the menu's top.
@@ -240,14 +250,14 @@ def choose_from_tray_menu(prog, item: str):
         if _tips_over(prog, menu["rect"]):
             return False
         seen[:] = _item_bands(grab(prog.session, area))
-        return len(seen) == len(MENU_ITEMS) and not _tips_over(prog, menu["rect"])
+        return len(seen) == len(items) and not _tips_over(prog, menu["rect"])
 
     try:
         rig.wait_until(rows, 35, interval=0.2)
     except TimeoutError:
         raise AssertionError(f"menu rows with text: {seen}; covering it: {_tips_over(prog, menu['rect'])}") from None
     bands = seen
-    a, b = bands[MENU_ITEMS.index(item)]
+    a, b = bands[items.index(item)]
     prog.session.click(area[0] + 30, area[1] + (a + b) // 2)
     rig.wait_until(lambda: not visible_windows(prog, POPUP_MENU), 3, what="the tray menu to close")
 
