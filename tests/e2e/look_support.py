@@ -234,11 +234,11 @@ def choose_from_tray_menu(prog, item: str):
     rig.wait_until(lambda: time.monotonic() >= prog.started_at + BALLOON_DELAY
                    and not _tips_over(prog, None), 35, interval=0.2, what="the tray's balloon to go")
     items = menu_items(prog)
+    # Asked before the menu is up: the tray window is where the icon is.
+    tray_bottom = prog.tray()["rect"][3]
     menu = open_tray_menu(prog, from_bottom=True)
     # Only the part of the menu below the tray window shows for sure: Wine
     # may stack the tray window, which took the X focus, over the menu's top.
-    tray = prog.tray()
-    tray_bottom = tray["rect"][3] if tray.get("visible") else menu["rect"][1]
     area = [menu["rect"][0], max(menu["rect"][1], tray_bottom), menu["rect"][2], menu["rect"][3]]
     seen = []
     # The menu opens under the pointer; a row under it is drawn highlighted
