@@ -13,7 +13,10 @@ cmake -S . -B build/win64 -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" >/dev/null
 cmake --build build/win64
 
-cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel -DTOLVANE_TESTS=OFF -DTOLVANE_WERROR=ON \
+# The test helpers come along (not into dist/): the end-to-end tests watch the
+# 32-bit release with 32-bit helpers where Wine needs that.
+cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel -DTOLVANE_TESTS=OFF -DTOLVANE_E2E_TOOLS=ON \
+  -DTOLVANE_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >/dev/null
 cmake --build build/win32
 

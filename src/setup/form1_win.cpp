@@ -73,7 +73,7 @@ bool Form1::Load() {
 
   // Frameless: the window is all client area, 340 x 263, centred on the work area.
   const POINT at = CentredOnWorkArea(kClientWidth, kClientHeight);
-  if (!CreateFormWindow(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, TOLVANE_FORM1_CLASS, L"Tolvane V1.0",
+  if (!CreateFormWindow(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, TOLVANE_FORM1_CLASS, kProductTitle,
                         WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX, at.x, at.y, kClientWidth,
                         kClientHeight, nullptr)) {
     return false;
@@ -101,7 +101,7 @@ void Form1::Form_Load() {
   // SS_NOTIFY: a press on a label is not a press on the background, so it
   // doesn't start a move.
   const DWORD label = WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_NOTIFY;
-  Label4_ = CreateControl(hwnd_, L"STATIC", L"Tolvane V1.0", label, 32, 10, 200, 17, IDC_FORM1_LABEL4);
+  Label4_ = CreateControl(hwnd_, L"STATIC", kProductTitle, label, 32, 10, 200, 17, IDC_FORM1_LABEL4);
   SendMessageW(Label4_, WM_SETFONT, reinterpret_cast<WPARAM>(Chrome::TitleFont()), FALSE);
   chrome_.Attach(hwnd_, IDC_FORM1_CLOSE, /*title_icon=*/true);
   List1_ = CreateControl(hwnd_, L"LISTBOX", L"",

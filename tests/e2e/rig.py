@@ -34,6 +34,12 @@ SHOTS = E2E / "shots"
 LOGS = E2E / "logs"
 
 PROGRAM_EXE = BIN / "tolvane.exe"
+# The release people get: 32-bit, from tools/build.sh's dist/. It runs in the
+# same 64-bit prefix (WoW64) beside the 64-bit helpers.
+RELEASE_EXE = REPO / "dist" / "tolvane.exe"
+# The release tree's own builds of the helpers, for watching the release from
+# inside Wine where bitness matters (keyboard hooks).
+BIN32 = BUILD / "win32"
 # The run's own copy of the program and the helpers, taken at session start:
 # a rebuild in build/win64 while tests run must not hand a test a half-written
 # exe (CreateProcess then fails with ERROR_BAD_EXE_FORMAT).
@@ -135,6 +141,27 @@ def _tool(name: str) -> Path:
     return exe
 
 
+def tool_exe(name: str, bits: int = 64) -> Path:
+    """A helper of the given bitness: 64 from build/win64, 32 from build/win32."""
+    if bits == 64:
+        return _tool(name)
+    exe = RUN_BIN / "i686" / f"{name}.exe"
+    if not exe.exists():
+        raise RigError(f"{BIN32 / exe.name} is missing: run bash tools/build.sh first")
+    return exe
+
+
+def pe_bits(exe: Path) -> int:
+    """32 or 64, from the machine field of a Windows program's PE header."""
+    with open(exe, "rb") as f:
+        head = f.read(4096)
+    pe = int.from_bytes(head[0x3C:0x40], "little")
+    if head[:2] != b"MZ" or head[pe:pe + 4] != b"PE\0\0":
+        raise RigError(f"{exe} is not a Windows program")
+    machine = int.from_bytes(head[pe + 4:pe + 6], "little")
+    return {0x14C: 32, 0x8664: 64}[machine]
+
+
 def _pid_alive(pid: int) -> bool:
     try:
         os.kill(pid, 0)
@@ -197,15 +224,29 @@ class WineSession:
         RUN_BIN.mkdir(parents=True)
         for exe in BIN.glob("*.exe"):
             shutil.copy2(exe, RUN_BIN / exe.name)
-        for rel in PAYLOAD:
-            if (BIN / rel).exists():
-                (RUN_BIN / rel).parent.mkdir(parents=True, exist_ok=True)
-                shutil.copy2(BIN / rel, RUN_BIN / rel)
+        copies = [(BIN, RUN_BIN)]
+        if RELEASE_EXE.exists():
+            self.release_exe.parent.mkdir()
+            shutil.copy2(RELEASE_EXE, self.release_exe)
+            copies.append((RELEASE_EXE.parent, self.release_exe.parent))
+            for exe in BIN32.glob("*.exe"):
+                if exe.name != RELEASE_EXE.name:
+                    shutil.copy2(exe, self.release_exe.parent / exe.name)
+        for folder, dest in copies:
+            for rel in PAYLOAD:
+                if (folder / rel).exists():
+                    (dest / rel).parent.mkdir(parents=True, exist_ok=True)
+                    shutil.copy2(folder / rel, dest / rel)
 
     @property
     def program_exe(self) -> Path:
-        """This run's copy of the program."""
+        """This run's copy of the program (the 64-bit build)."""
         return RUN_BIN / PROGRAM_EXE.name
+
+    @property
+    def release_exe(self) -> Path:
+        """This run's copy of the 32-bit release, under the same file name."""
+        return RUN_BIN / "i686" / RELEASE_EXE.name
 
     def _take_lock(self):
         # Two runs in the same tree would share the prefix, its drives and its
@@ -265,13 +306,21 @@ class WineSession:
         )
         return env
 
+    def _prefix_tool(self, *args) -> int:
+        # The marker of the Wine architectures a prefix was made with is kept
+        # by one script for the tools and this rig alike.
+        return subprocess.run(["bash", str(REPO / "tools" / "wine_prefix.sh"), *map(str, args)],
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, timeout=120).returncode
+
     def _ensure_prefix(self):
         stamp = PREFIX / ".tolvane-e2e"
         healthy = (stamp.exists() and stamp.read_text() == _PREFIX_STAMP
                    and (PREFIX / "system.reg").exists()
-                   and (PREFIX / "drive_c/windows/system32/kernel32.dll").exists())
+                   and (PREFIX / "drive_c/windows/system32/kernel32.dll").exists()
+                   and self._prefix_tool("current", PREFIX) == 0)
         if healthy:
             return
+        self._prefix_tool("remove", PREFIX)
         shutil.rmtree(PREFIX, ignore_errors=True)
         PREFIX.parent.mkdir(parents=True, exist_ok=True)
         self._run_host(["wineboot", "-i"], timeout=180)
@@ -286,6 +335,7 @@ class WineSession:
         # The registry reaches the disk when the server ends; only then does
         # the prefix count as made.
         self._run_host(["wineserver", "-w"], timeout=60, check=False)
+        self._prefix_tool("mark", PREFIX)
         stamp.write_text(_PREFIX_STAMP)
 
     # -- running things ----------------------------------------------------
@@ -389,6 +439,7 @@ class Program:
             d.mkdir(parents=True, exist_ok=True)
         self.exe = self.folder / exe.name
         shutil.copy2(exe, self.exe)
+        self.bits = pe_bits(self.exe)
         for rel in PAYLOAD:
             src = exe.parent / rel
             if not src.exists():
