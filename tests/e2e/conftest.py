@@ -57,8 +57,10 @@ def program_exe(wine_session, request):
     return exe
 
 
-def _program(wine_session, tmp_path, request, exe):
-    prog = rig.Program(wine_session, tmp_path, request.node.name, exe)
+def program_fixture(wine_session, tmp_path, request, exe, in_place=False):
+    """The body of a program fixture: a Program for the test, with a
+    screenshot when the test failed and everything undone at its end."""
+    prog = rig.Program(wine_session, tmp_path, request.node.name, exe, in_place=in_place)
     try:
         yield prog
     finally:
@@ -78,13 +80,13 @@ def tolvane(wine_session, tmp_path, request, program_exe):
     Not started: the test plugs its drives first and then calls start().
     The program is ended and the drives pulled when the test is over.
     """
-    yield from _program(wine_session, tmp_path, request, program_exe)
+    yield from program_fixture(wine_session, tmp_path, request, program_exe)
 
 
 @pytest.fixture
 def stand_in(wine_session, tmp_path, request):
     """wintool's demo window in place of the program, to check the rig itself."""
-    yield from _program(wine_session, tmp_path, request, rig.RUN_BIN / "wintool.exe")
+    yield from program_fixture(wine_session, tmp_path, request, rig.RUN_BIN / "wintool.exe")
 
 
 def pytest_sessionstart(session):

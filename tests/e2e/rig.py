@@ -380,6 +380,82 @@ class WineSession:
             raise RigError(f"wintool {' '.join(map(str, args))} exited with {rc:#x}: {text.strip()}")
         return json.loads(text) if text.strip() else {}
 
+    def run_windows(self, exe: Path | str, *args, windir: Path | None = None) -> int:
+        """Starts a Windows program (a host path or a Windows one) through the
+        launcher without waiting for it, with "windir" set when given (Wine
+        overrides it for anything started from a Unix shell); returns its
+        Windows process id."""
+        out = E2E / f"launch-{os.getpid()}-{self._calls}.json"
+        target = exe if isinstance(exe, str) else winpath(exe)
+        extra = ["--windir", winpath(windir)] if windir else []
+        # The launcher itself, not the program, now and then fails to come up
+        # under a loaded Wine (no report file at all): one more try then.
+        try:
+            for attempt in range(2):
+                out.unlink(missing_ok=True)
+                rc = self.wine(_tool("launch"), "--out", winpath(out), *extra, target, *map(str, args))
+                first = out.read_text(encoding="utf-8").splitlines()[0] if out.exists() else "{}"
+                pid = json.loads(first).get("pid")
+                if pid or out.exists():
+                    break
+        finally:
+            out.unlink(missing_ok=True)
+        if rc != 0 or not pid:
+            raise RigError(f"could not start {target} (launcher exit {rc}): {first}")
+        return pid
+
+    def reg_query(self, key: str, view: int = 64) -> dict[str, str] | None:
+        """The values of a registry key in the 64- or 32-bit view, as text
+        (REG_DWORD as an int), or None when the key is missing."""
+        out = E2E / f"reg-{os.getpid()}-{self._calls}.txt"
+        try:
+            with open(out, "wb") as f:
+                rc = subprocess.run(["wine", "reg", "query", key, f"/reg:{view}"], env=self.env,
+                                    stdin=subprocess.DEVNULL, stdout=f, stderr=subprocess.DEVNULL,
+                                    timeout=60).returncode
+            # reg writes to a file in the ANSI code page, 936 here.
+            text = out.read_bytes().decode("gbk", "replace")
+        finally:
+            out.unlink(missing_ok=True)
+        if rc != 0:
+            return None
+        values = {}
+        for line in text.splitlines():
+            m = re.match(r"^ {4}(.*?) {4}(REG_\w+) {4}(.*?)\r?$", line)
+            if m:
+                name, kind, data = m.groups()
+                values[name] = int(data, 16) if kind == "REG_DWORD" else data
+        return values
+
+    def reg_delete(self, key: str, value: str | None = None):
+        """Deletes a key, or one value of it, in both registry views."""
+        for view in (32, 64):
+            self._run_host(["wine", "reg", "delete", key, *(["/v", value] if value else []), "/f",
+                            f"/reg:{view}"], timeout=60, check=False)
+
+    def host_path(self, windows_path: str) -> Path:
+        """The host path of a C: path inside the prefix."""
+        drive, _, rest = windows_path.partition(":\\")
+        if drive.upper() != "C":
+            raise RigError(f"not on C: {windows_path}")
+        return PREFIX / "drive_c" / rest.replace("\\", "/")
+
+    def processes(self, fragment: str) -> list[int]:
+        """Host ids of this prefix's Wine processes whose command line
+        contains fragment (case-insensitive)."""
+        found = []
+        for proc in Path("/proc").iterdir():
+            if not proc.name.isdigit():
+                continue
+            with contextlib.suppress(OSError):
+                environ = (proc / "environ").read_bytes().split(b"\0")
+                if f"WINEPREFIX={PREFIX}".encode() not in environ:
+                    continue
+                cmdline = (proc / "cmdline").read_bytes().replace(b"\0", b" ").decode("utf-8", "replace")
+                if fragment.lower() in cmdline.lower():
+                    found.append(int(proc.name))
+        return found
+
     def query_drive(self, letter: str) -> dict:
         text = self.drivetool("query", letter)
         info = dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
@@ -423,11 +499,15 @@ class WineSession:
 class Program:
     """One test's copy of the program, its Windows directory and its drives."""
 
-    def __init__(self, session: WineSession, workdir: Path, test_name: str, exe: Path | None = None):
+    def __init__(self, session: WineSession, workdir: Path, test_name: str, exe: Path | None = None,
+                 in_place: bool = False):
+        """in_place: run exe where it is (an installed program) instead of a
+        copy in the test's own folder."""
         exe = exe or session.program_exe
         self.session = session
         self.test_name = re.sub(r"[^A-Za-z0-9_.-]+", "_", test_name).strip("_")
-        self.folder = workdir / "program"
+        self.workdir = workdir
+        self.folder = exe.parent if in_place else workdir / "program"
         self.windir = workdir / "windows"
         self.drives_root = workdir / "drives"
         self.pid: int | None = None
@@ -438,8 +518,10 @@ class Program:
         for d in (self.folder, self.windir, self.drives_root):
             d.mkdir(parents=True, exist_ok=True)
         self.exe = self.folder / exe.name
+        self.bits = pe_bits(exe)
+        if in_place:
+            return
         shutil.copy2(exe, self.exe)
-        self.bits = pe_bits(self.exe)
         for rel in PAYLOAD:
             src = exe.parent / rel
             if not src.exists():
@@ -456,19 +538,7 @@ class Program:
 
     def start(self, *args, window: str | None = FORM1, timeout: float = DEFAULT_TIMEOUT) -> int:
         """Starts the program with its own windir; waits for its window to show."""
-        out = self.folder.parent / "launch.json"
-        # The launcher itself, not the program, now and then fails to come up
-        # under a loaded Wine (no report file at all): one more try then.
-        for attempt in range(2):
-            out.unlink(missing_ok=True)
-            rc = self.session.wine(_tool("launch"), "--out", winpath(out), "--windir", winpath(self.windir),
-                                   winpath(self.exe), *args)
-            first = out.read_text(encoding="utf-8").splitlines()[0] if out.exists() else "{}"
-            self.pid = json.loads(first).get("pid")
-            if self.pid or out.exists():
-                break
-        if rc != 0 or not self.pid:
-            raise RigError(f"could not start {self.exe} (launcher exit {rc}): {first}")
+        self.pid = self.session.run_windows(self.exe, *args, windir=self.windir)
         self.started_at = time.monotonic()
         if window:
             info = self.wait_window(window, "visible", timeout)
