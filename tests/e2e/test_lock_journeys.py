@@ -154,9 +154,14 @@ def test_key_file_with_another_cipher_is_refused_on_its_line_and_the_lock_stays(
     start_locked(tolvane, settings_bytes("E:", CIPHER))
     (tolvane.plug("e") / "tolvane.com").write_bytes(key_bytes("E:", encipher("another-pw")))
     tolvane.plug("f")  # a stick without a key file
-    rig.wait_until(lambda: tolvane.text(line(0), cls=FORM2) == "你插入的可移动磁盘 E: 密码验证失败哦！", TICK + MARGIN + 1,
-                   what="the refusal on E:'s line")
-    assert tolvane.text(line(1), cls=FORM2) == "你插入的可移动磁盘 F: 无效哦，换个磁盘试试！"
+    # The tick writes the lines one after another: wait for both, a look in
+    # between would find F:'s line still empty.
+    def first_lines():
+        snap = tolvane.snapshot(FORM2)
+        return [tolvane.control(snap, line(i))["text"] for i in (0, 1)] if snap else None
+
+    rig.wait_until(lambda: first_lines() == ["你插入的可移动磁盘 E: 密码验证失败哦！", "你插入的可移动磁盘 F: 无效哦，换个磁盘试试！"],
+                   TICK + MARGIN + 1, what="the refusal on E:'s line and F:'s line")
     assert [tolvane.text(line(i), cls=FORM2) for i in range(2, 6)] == [""] * 4
     time.sleep(TICK + 0.5)  # another tick looks again, and refuses again
     assert lock_is_up(tolvane)
@@ -335,7 +340,10 @@ def test_refused_save_over_a_read_only_key_file_keeps_the_configuration(tolvane)
 def test_remove_reports_a_read_only_key_file_and_still_deletes_the_settings(tolvane):
     usb = tolvane.plug("e")
     key = usb / "tolvane.com"
-    key.write_bytes(key_bytes("E:", CIPHER))
+    # An older key file that does not open this lock: a matching one would
+    # end the lock at the watch's first tick, before F3 and the password.
+    old_key = key_bytes("E:", encipher("an older pw"))
+    key.write_bytes(old_key)
     key.chmod(0o444)
     start_locked(tolvane, settings_bytes("E:", CIPHER))
     enter_setup(tolvane, PASSWORD)
@@ -346,7 +354,7 @@ def test_remove_reports_a_read_only_key_file_and_still_deletes_the_settings(tolv
     assert box["snap"]["owner"] == tolvane.snapshot()["hwnd"]
     dismiss_box(tolvane)
     assert not tolvane.settings_file.exists()
-    assert key.read_bytes() == key_bytes("E:", CIPHER)
+    assert key.read_bytes() == old_key
 
 
 # -- a settings file that holds no configuration ---------------------------------
