@@ -37,6 +37,8 @@
 #define IDB_CLOSE_HOVER 103
 #define IDB_CLOSE_PRESSED 104
 #define IDB_TITLE_ICON 105     // 18 x 18, Form1's title
+// The same five pictures drawn for 125, 150 and 200 %: the identifier above
+// plus 10, 20 and 30 (the frame's larger sets hold only the rows that show).
 
 // Form5: appearance editor.
 #define IDC_FORM5_LABEL4 5004   // title

@@ -173,20 +173,45 @@ def thick_segment(draw, p, q, width, fill=255):
 # --- Frame and close box ----------------------------------------------------
 
 
-def draw_frame():
-    img = Image.new("RGBA", (FRAME_W, FRAME_H), BODY + (255,))
+# The pictures of the frameless windows are drawn for each display scale the
+# program knows (tolvane's kPictureDpis), so that none of them is stretched on
+# screen. Positions are design pixels scaled as the program scales them: n *
+# dpi / 96, halves rounded up.
+SCALES = {96: "", 120: "@125", 144: "@150", 192: "@200"}
+
+
+def px(v, dpi):
+    return (v * dpi + 48) // 96
+
+
+def draw_frame(dpi=96):
+    k = dpi / 96
+    W = px(FRAME_W, dpi)
+    # The design picture keeps its 300 rows; the scaled ones hold only the
+    # rows that show.
+    H = FRAME_H if dpi == 96 else px(VISIBLE_H, dpi)
+    visible_h = px(VISIBLE_H, dpi)
+    band = (0, px(BAND_ROWS[1], dpi))
+    header_rows = (px(HEADER_ROWS[0], dpi), px(HEADER_ROWS[1], dpi))
+    strip = px(STRIP_ROWS[0], dpi)
+    line = px(1, dpi)  # a hairline at 96 DPI: 1, 1, 2 and 2 pixels
+
+    img = Image.new("RGBA", (W, H), BODY + (255,))
     d = ImageDraw.Draw(img)
 
-    for y in range(*BAND_ROWS):
-        d.line([(0, y), (FRAME_W - 1, y)], fill=band_colour(y))
+    def hline(y, fill, x0=0, x1=W - 1):
+        d.rectangle([x0, y, x1, y + line - 1], fill=fill)
 
-    header_h = HEADER_ROWS[1] - HEADER_ROWS[0]
-    header = vertical_gradient((FRAME_W, header_h), [(0.0, HEADER_TOP), (1.0, HEADER_BOTTOM)]).convert("RGBA")
+    for y in range(*band):
+        d.line([(0, y), (W - 1, y)], fill=band_colour(y / k))
+
+    header_h = header_rows[1] - header_rows[0]
+    header = vertical_gradient((W, header_h), [(0.0, HEADER_TOP), (1.0, HEADER_BOTTOM)]).convert("RGBA")
     # Two faint light sweeps across the header echo the waves of the lock
     # background; they stay faint because labels and the preview caption sit
     # on top of them.
     s = 4
-    big = (FRAME_W * s, header_h * s)
+    big = (W * s, header_h * s)
     for base, amp, phase, alpha in ((0.95, 0.35, 0.3, 22), (1.25, 0.30, 1.6, 15)):
         def sweep(dr, base=base, amp=amp, phase=phase):
             pts = []
@@ -196,38 +221,46 @@ def draw_frame():
                 pts.append((i, y))
             pts += [(big[0], big[1]), (0, big[1])]
             dr.polygon(pts, fill=255)
-        m = shape_mask(big, sweep).resize((FRAME_W, header_h), Image.BOX)
+        m = shape_mask(big, sweep).resize((W, header_h), Image.BOX)
         paint(header, m.point(lambda v, a=alpha: v * a // 255), (255, 255, 255))
-    img.paste(header, (0, HEADER_ROWS[0]))
+    img.paste(header, (0, header_rows[0]))
 
-    d.rectangle([0, STRIP_ROWS[0], FRAME_W - 1, FRAME_H - 1], fill=STRIP)
-    d.line([(0, STRIP_ROWS[0]), (FRAME_W - 1, STRIP_ROWS[0])], fill=STRIP_LINE)
+    d.rectangle([0, strip, W - 1, H - 1], fill=STRIP)
+    hline(strip, STRIP_LINE)
     # A hairline under the title band keeps it apart from the header.
-    d.line([(0, BAND_ROWS[1] - 1), (FRAME_W - 1, BAND_ROWS[1] - 1)], fill=mix(BAND_BOTTOM, EDGE, 0.6))
+    hline(band[1] - line, mix(BAND_BOTTOM, EDGE, 0.6))
 
-    d.line([(0, 0), (FRAME_W - 1, 0)], fill=EDGE)
-    d.line([(0, 0), (0, FRAME_H - 1)], fill=EDGE)
-    d.line([(FRAME_W - 1, 0), (FRAME_W - 1, FRAME_H - 1)], fill=EDGE)
-    d.line([(0, VISIBLE_H - 1), (FRAME_W - 1, VISIBLE_H - 1)], fill=EDGE)
-    d.line([(0, FRAME_H - 1), (FRAME_W - 1, FRAME_H - 1)], fill=EDGE)
+    hline(0, EDGE)
+    d.rectangle([0, 0, line - 1, H - 1], fill=EDGE)
+    d.rectangle([W - line, 0, W - 1, H - 1], fill=EDGE)
+    hline(visible_h - line, EDGE)
+    hline(H - line, EDGE)
     return img.convert("RGB")
 
 
-def band_tile(x, y, w, h):
-    """The title band as it lies under a picture placed at (x, y)."""
+def band_tile(x, y, w, h, k=1.0):
+    """The title band as it lies under a picture placed at (x, y), at scale k."""
     tile = Image.new("RGBA", (w, h))
     for row in range(h):
-        ImageDraw.Draw(tile).line([(0, row), (w - 1, row)], fill=band_colour(y + row))
+        ImageDraw.Draw(tile).line([(0, row), (w - 1, row)], fill=band_colour((y + row) / k))
     return tile
 
 
-def draw_close(state):
+def close_rect(dpi):
+    """The close box at dpi: its edges scaled, as the program places it."""
+    x, y = px(CLOSE_X, dpi), px(CLOSE_Y, dpi)
+    return x, y, px(CLOSE_X + CLOSE_W, dpi) - x, px(CLOSE_Y + CLOSE_H, dpi) - y
+
+
+def draw_close(state, dpi=96):
+    k = dpi / 96
+    bx, by, bw, bh = close_rect(dpi)
     s = 8
-    w, h = CLOSE_W * s, CLOSE_H * s
-    tile = band_tile(CLOSE_X, CLOSE_Y, CLOSE_W, CLOSE_H).resize((w, h), Image.NEAREST)
+    w, h = bw * s, bh * s
+    tile = band_tile(bx, by, bw, bh, k).resize((w, h), Image.NEAREST)
     if state != "normal":
         fill = (0xE8, 0x11, 0x23) if state == "hover" else (0xA8, 0x0C, 0x1A)
-        back = shape_mask((w, h), lambda dr: dr.rounded_rectangle([0, 0, w - 1, h - 1], radius=3 * s, fill=255))
+        back = shape_mask((w, h), lambda dr: dr.rounded_rectangle([0, 0, w - 1, h - 1], radius=3 * s * k, fill=255))
         paint(tile, back, fill)
         if state == "hover":
             # A soft lighter top half gives the hot state a little lift.
@@ -235,18 +268,24 @@ def draw_close(state):
             paint(tile, ImageChops.multiply(back, fade), (255, 255, 255))
         else:
             # Pressed: a darker rim along the top sells the sunken look.
-            rim = shape_mask((w, h), lambda dr: dr.rectangle([0, 0, w, s], fill=110))
+            rim = shape_mask((w, h), lambda dr: dr.rectangle([0, 0, w, s * k], fill=110))
             paint(tile, ImageChops.multiply(back, rim), (0x6E, 0x06, 0x10))
 
     glyph = (0xEA, 0xF2, 0xFC) if state == "normal" else (255, 255, 255)
-    cx, cy, r, width = 12.0, 10.0, 4.6, 1.6
+    cx, cy, r, width = bw / 2, bh / 2, 4.6 * k, 1.6 * k
 
     def cross(dr):
         thick_segment(dr, ((cx - r) * s, (cy - r) * s), ((cx + r) * s, (cy + r) * s), width * s)
         thick_segment(dr, ((cx + r) * s, (cy - r) * s), ((cx - r) * s, (cy + r) * s), width * s)
 
     paint(tile, shape_mask((w, h), cross), glyph)
-    return tile.resize((CLOSE_W, CLOSE_H), Image.BOX).convert("RGB")
+    return tile.resize((bw, bh), Image.BOX).convert("RGB")
+
+
+def draw_title_icon(dpi=96):
+    k = dpi / 96
+    size = px(ICON_SIZE, dpi)
+    return draw_padlock(size, band_tile(px(ICON_X, dpi), px(ICON_Y, dpi), size, size, k))
 
 
 # --- Padlock (program icon and title icon) ----------------------------------
@@ -272,8 +311,19 @@ STEEL_LINE = (0x2A, 0x37, 0x4B)
 MARK = (0x5C, 0x39, 0x03)
 
 
+def lock_geometry(size):
+    """The geometry of a listed size, else the 18-pixel one scaled up (the
+    title icon at 125, 150 and 200 %)."""
+    if size in LOCK_GEOMETRY:
+        return LOCK_GEOMETRY[size]
+    k = size / 18
+    g = LOCK_GEOMETRY[18]
+    return dict(g, body=tuple(v * k for v in g["body"]), rb=g["rb"] * k, cx=g["cx"] * k, cy=g["cy"] * k,
+                R=g["R"] * k, t=g["t"] * k, ol=max(1, round(g["ol"] * k)))
+
+
 def draw_padlock(size, background=None):
-    g = LOCK_GEOMETRY[size]
+    g = lock_geometry(size)
     s = 16 if size < 64 else 4
     W = size * s
     canvas = Image.new("RGBA", (W, W), (0, 0, 0, 0)) if background is None else background.resize((W, W), Image.NEAREST)
@@ -529,12 +579,14 @@ def jpeg_bytes(img):
 
 
 def main():
-    frame = draw_frame()
-    write("frame.bmp", bmp_bytes(frame, 32))
-    for state, name in (("normal", "close_normal.bmp"), ("hover", "close_hover.bmp"), ("pressed", "close_pressed.bmp")):
-        write(name, bmp_bytes(draw_close(state), 24))
-    title_icon = draw_padlock(ICON_SIZE, band_tile(ICON_X, ICON_Y, ICON_SIZE, ICON_SIZE))
-    write("title_icon.bmp", bmp_bytes(title_icon, 24))
+    for dpi, tag in SCALES.items():
+        # The design frame is 32-bit as the forms' design asks; the scaled
+        # ones are 24-bit, a quarter smaller in the program's file.
+        folder = "" if dpi == 96 else "scaled/"
+        write(f"{folder}frame{tag}.bmp", bmp_bytes(draw_frame(dpi), 32 if dpi == 96 else 24))
+        for state in ("normal", "hover", "pressed"):
+            write(f"{folder}close_{state}{tag}.bmp", bmp_bytes(draw_close(state, dpi), 24))
+        write(f"{folder}title_icon{tag}.bmp", bmp_bytes(draw_title_icon(dpi), 24))
     write("ico.ico", ico_bytes([draw_padlock(n) for n in (16, 24, 32, 48, 256)]))
     for name, tone in BACKGROUND_TONES.items():
         write(name, jpeg_bytes(draw_background(tone)))

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds everything and runs every test layer:
-#   1. the portable core natively under GoogleTest with ASan/UBSan,
+#   1. the portable core natively under GoogleTest with ASan/UBSan, and its
+#      parsers and the save under libFuzzer for a bounded time,
 #   2. the Windows tests under wine64 (code page 936),
 #   3. the end-to-end tests that drive the real program under Wine in Xvfb.
 set -euo pipefail
@@ -13,6 +14,9 @@ bash tools/build.sh
 
 echo "== core tests (native, ASan/UBSan)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 build/native/core_tests --gtest_brief=1
+
+echo "== fuzz targets (libFuzzer, ASan/UBSan)"
+bash tools/fuzz.sh
 
 echo "== Windows tests (wine64)"
 export WINEDEBUG=-all LC_ALL=zh_CN.UTF-8

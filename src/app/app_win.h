@@ -4,6 +4,11 @@
 #pragma once
 #include <windows.h>
 
+#include <memory>
+#include <string>
+
+#include "drives/drive_system.h"
+
 namespace tolvane {
 
 class Form1;
@@ -23,6 +28,21 @@ struct App {
   // True from the moment the lock window's guards are in force until it is
   // gone. While it holds, nothing may bring another window of the program up.
   bool LockActive() const;  // form2_win.cpp
+
+  // The drives as every window sees them: the system's unless a test put a
+  // stand-in here before the window loaded.
+  std::shared_ptr<DriveSystem> drives;
+  std::shared_ptr<DriveSystem> Drives();  // app_win.cpp
+
+  // The windows reach one another through these (app_win.cpp), not through
+  // each other's headers.
+  bool ShowLock();  // false: the lock window could not be created
+  // Brings the setup window forward with a balloon on the tray icon.
+  void ShowSetup(const std::wstring& balloon_text, const std::wstring& balloon_title);
+  // Unloads the setup window, whose tray icon goes with it.
+  void UnloadSetup();
+  // Closes the appearance window and the tray menu's form, each if open.
+  void CloseSideForms();
 
   void FormLoaded() { ++live_forms; }
   void FormUnloaded() {

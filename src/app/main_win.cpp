@@ -1,10 +1,19 @@
 // Entry point: the program starts by loading the setup window, which decides
-// whether to lock the screen.
+// whether to lock the screen. The same program also runs as the lock's
+// watchdog (see lock/watchdog_win.h).
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
 
 #include "app/app_win.h"
+#include "app/instance_win.h"
 #include "appearance/form5_win.h"
+#include "lock/shortcut_guard_win.h"
+#include "lock/watchdog.h"
+#include "lock/watchdog_win.h"
 #include "setup/form1_win.h"
 
 namespace tolvane {
@@ -12,18 +21,68 @@ App& TheApp() {
   static App app;
   return app;
 }
+
+namespace {
+
+// How long a lock restarted by its watchdog waits for the killed instance's
+// hold on the session to lapse.
+constexpr DWORD kRestartedClaimWaitMs = 5000;
+
+std::vector<std::wstring> Arguments() {
+  std::vector<std::wstring> args;
+  int n = 0;
+  if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &n)) {
+    for (int i = 1; i < n; ++i) args.emplace_back(argv[i]);
+    LocalFree(argv);
+  }
+  return args;
+}
+
+// A later start of the program: the setup window (or the appearance window
+// when that is all that is open) comes forward; while locked nothing changes.
+void ComeForward() {
+  App& app = TheApp();
+  if (app.LockActive() || (app.form1 && app.form1->lock_pending())) return;
+  if (app.form1 && app.form1->hwnd()) {
+    app.form1->ShowNormal();
+  } else if (app.form5 && app.form5->hwnd()) {
+    app.form5->BringForward();
+  }
+}
+
+}  // namespace
 }  // namespace tolvane
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   using namespace tolvane;
   // Removable drives without a medium must never raise "no disk" boxes.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+
+  const Launch launch = ParseLaunch(Arguments());
+  if (launch.mode == LaunchMode::Watchdog) return RunWatchdog(launch.first, launch.second);
+  const bool restarted = launch.mode == LaunchMode::Restarted;
+  if (restarted) AdoptWatchdog(launch.first, launch.second);
+
+  if (!ClaimSingleInstance(restarted ? kRestartedClaimWaitMs : 0, ComeForward)) {
+    // The running instance has its own watchdog if it is locked.
+    DisarmWatchdog();
+    return 0;
+  }
+  // A lock that was killed left the accessibility hot keys cleared.
+  SystemShortcutGuard().RecoverLeftover();
+  // A busy moment must never let the system swap the lock window for a
+  // movable "not responding" ghost of it.
+  DisableProcessWindowsGhosting();
+
   INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&icc);
 
   static Form1 form1;
   TheApp().form1 = &form1;
   if (!form1.Load()) return 1;
+  // Not locked (no configuration): a watchdog passed on by a restart has
+  // nothing to watch over.
+  if (!TheApp().LockActive() && !form1.lock_pending()) DisarmWatchdog();
 
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

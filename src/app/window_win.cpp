@@ -1,8 +1,9 @@
 #include "app/window_win.h"
 
-#include <cmath>
 #include <cwchar>
 #include <string>
+
+#include "app/dpi_win.h"
 
 namespace tolvane {
 
@@ -52,28 +53,10 @@ LRESULT CALLBACK Window::StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
 
 HFONT MakeFont(const std::wstring& face, double points, bool bold, bool italic, bool underline, bool strike,
                BYTE charset) {
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-  if (screen) ReleaseDC(nullptr, screen);
-  LOGFONTW lf = {};
-  lf.lfHeight = -static_cast<LONG>(std::lround(points * dpi / 72.0));
-  lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
-  lf.lfItalic = italic;
-  lf.lfUnderline = underline;
-  lf.lfStrikeOut = strike;
-  lf.lfCharSet = charset;
-  lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
-  lf.lfClipPrecision = CLIP_DEFAULT_PRECIS;
-  lf.lfQuality = DEFAULT_QUALITY;
-  lf.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
-  wcsncpy(lf.lfFaceName, face.c_str(), LF_FACESIZE - 1);
-  return CreateFontIndirectW(&lf);
+  return MakeFontForDpi(face, points, bold, italic, underline, strike, charset, ScreenDpi());
 }
 
-HFONT UiFont() {
-  static HFONT font = MakeFont(L"宋体", 9, false, false, false, false, GB2312_CHARSET);
-  return font;
-}
+HFONT UiFont() { return UiFontForDpi(ScreenDpi()); }
 
 POINT CentredOnWorkArea(int width, int height) {
   RECT work = {};
@@ -89,17 +72,22 @@ HWND CreateControl(HWND parent, const wchar_t* class_name, const wchar_t* text, 
   return h;
 }
 
-std::wstring ProgramFolder() {
+std::wstring ProgramPath() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return L".";
+    if (n == 0) return {};
     if (n < path.size()) {
       path.resize(n);
-      break;
+      return path;
     }
     path.resize(path.size() * 2);
   }
+}
+
+std::wstring ProgramFolder() {
+  const std::wstring path = ProgramPath();
+  if (path.empty()) return L".";
   const auto slash = path.find_last_of(L"\\/");
   return slash == std::wstring::npos ? L"." : path.substr(0, slash);
 }

@@ -38,15 +38,20 @@ class Window {
 HWND CreateControl(HWND parent, const wchar_t* class_name, const wchar_t* text, DWORD style, int x, int y, int width,
                    int height, int id, DWORD ex_style = 0);
 
-// A font of `points` at the screen's resolution. The caller owns it.
+// A font of `points` at the screen's resolution. The caller owns it. Windows
+// laid out per monitor use MakeFontForDpi (dpi_win.h) instead.
 HFONT MakeFont(const std::wstring& face, double points, bool bold, bool italic, bool underline, bool strike,
                BYTE charset);
 
-// The user-interface font of the program's forms (宋体 9 pt).
+// The user-interface font of the program's forms (宋体 9 pt) at the screen's
+// resolution; UiFontForDpi (dpi_win.h) at a window's.
 HFONT UiFont();
 
 // The top-left corner that centres a window of this size on the work area.
 POINT CentredOnWorkArea(int width, int height);
+
+// The full path of the running program's exe; empty if the system won't say.
+std::wstring ProgramPath();
 
 // The folder of the running program, without a trailing backslash.
 std::wstring ProgramFolder();

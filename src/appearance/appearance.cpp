@@ -1,10 +1,14 @@
 #include "appearance/appearance.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "config/codepage.h"
+#include "config/settings.h"
 
 namespace tolvane {
 namespace {
@@ -130,8 +134,22 @@ std::optional<FontBlock> ReadFontBlock(const OptionReader& read, wchar_t decimal
 std::wstring FontSizeText(float points, wchar_t decimal) {
   // Seven significant digits are all a single-precision number carries, and
   // %g drops a zero fraction and trailing zeros: 24 -> "24", 10.5 -> "10.5".
-  char buf[32];
+  char buf[96];
   std::snprintf(buf, sizeof buf, "%.7g", static_cast<double>(points));
+  if (std::strchr(buf, 'e') != nullptr) {
+    // %g turns to an exponent below 0.0001 ("1e-05"), which the reader
+    // refuses, and with it the whole font block: write the same seven
+    // significant digits as plain decimals instead.
+    const int exponent = static_cast<int>(std::floor(std::log10(std::fabs(static_cast<double>(points)))));
+    const int decimals = std::clamp(6 - exponent, 0, 60);
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, static_cast<double>(points));
+    char* end = buf + std::strlen(buf);
+    if (std::strchr(buf, '.') != nullptr) {
+      while (end > buf && end[-1] == '0') --end;
+      if (end > buf && end[-1] == '.') --end;
+    }
+    *end = '\0';
+  }
   std::wstring text;
   for (const char* p = buf; *p; ++p) text.push_back(*p == '.' ? decimal : static_cast<wchar_t>(*p));
   return text;
@@ -179,15 +197,14 @@ std::wstring AppearanceProblemMessage(const AppearanceCheck& check) {
   return {};
 }
 
-std::optional<std::size_t> WriteAppearance(const AppearanceValues& values, const OptionWriter& write) {
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (!write(kAppearanceKeys[i], values[i])) return i;
-  }
-  return std::nullopt;
+bool WriteAppearance(const AppearanceValues& values) {
+  std::array<OptionValue, kAppearanceKeyCount> writes;
+  for (std::size_t i = 0; i < values.size(); ++i) writes[i] = {kAppearanceKeys[i], values[i]};
+  return WriteOptions(kSettingsSection, writes) == WriteResult::Ok;
 }
 
 std::wstring AppearanceWriteFailedMessage(const std::wstring& settings_path) {
-  return L"配置文件写入失败：\r\n" + settings_path + L"\r\n\r\n界面设置未能完整保存，请以管理员身份运行后再试。";
+  return L"配置文件写入失败：\r\n" + settings_path + L"\r\n\r\n界面设置没有保存，原有设置未被改动。请以管理员身份运行后再试。";
 }
 
 }  // namespace tolvane

@@ -120,10 +120,9 @@ inline constexpr std::size_t kMaxStoredValueBytes = 127;
 AppearanceCheck CheckAppearanceValues(const AppearanceValues& values);
 std::wstring AppearanceProblemMessage(const AppearanceCheck& check);
 
-// Writes the nine values in key order through `write`, stopping at the first
-// write that fails. Returns the index of the key that failed, or nothing.
-using OptionWriter = std::function<bool(std::wstring_view key, std::wstring_view value)>;
-std::optional<std::size_t> WriteAppearance(const AppearanceValues& values, const OptionWriter& write);
+// Writes the nine values in key order into the settings file in one
+// replacement of the file: all of them are stored or none is. True when stored.
+bool WriteAppearance(const AppearanceValues& values);
 
 // Message box texts of the editor.
 inline constexpr wchar_t kMsgAppearanceSaved[] = L"挂机锁信息配置成功，重启生效！";

@@ -2,6 +2,9 @@
 
 #include <commctrl.h>
 
+#include <map>
+
+#include "app/dpi_win.h"
 #include "app/window_win.h"
 #include "resource.h"
 
@@ -17,7 +20,7 @@ constexpr COLORREF kBandColour = RGB(23, 63, 116);
 constexpr COLORREF kBodyColour = RGB(255, 255, 255);
 
 // The pictures are shared by every window that has the chrome and live as
-// long as the program: two windows at most, a few small bitmaps.
+// long as the program: one set per DPI in use, two windows at most.
 struct Pictures {
   HBITMAP frame = nullptr;
   HBITMAP close[3] = {};  // normal, hover, pressed
@@ -25,23 +28,65 @@ struct Pictures {
   HBRUSH frame_brush = nullptr;
 };
 
+// Resource identifiers of a picture set: the design set, then one set of
+// five every ten identifiers for each larger scale (resource.h).
+constexpr int kPictureIdStep = 10;
+
 HBITMAP LoadPicture(int id) {
   return static_cast<HBITMAP>(
       LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
 }
 
-const Pictures& ThePictures() {
-  static const Pictures pictures = [] {
-    Pictures p;
-    p.frame = LoadPicture(IDB_FRAME);
-    p.close[0] = LoadPicture(IDB_CLOSE_NORMAL);
-    p.close[1] = LoadPicture(IDB_CLOSE_HOVER);
-    p.close[2] = LoadPicture(IDB_CLOSE_PRESSED);
-    p.title_icon = LoadPicture(IDB_TITLE_ICON);
-    p.frame_brush = p.frame ? CreatePatternBrush(p.frame) : nullptr;
-    return p;
-  }();
-  return pictures;
+// A copy of `source` at width x height. HALFTONE averages the pixels it
+// reduces: a picture made for a larger scale keeps its edges sharp, where
+// the plain stretch would drop whole rows and columns.
+HBITMAP Resampled(HBITMAP source, int width, int height) {
+  if (!source) return nullptr;
+  BITMAP bm = {};
+  if (!GetObjectW(source, sizeof(bm), &bm)) return nullptr;
+  if (bm.bmWidth == width && bm.bmHeight == height) return source;
+  HDC screen = GetDC(nullptr);
+  HDC src = CreateCompatibleDC(screen);
+  HDC dst = CreateCompatibleDC(screen);
+  HBITMAP out = CreateCompatibleBitmap(screen, width, height);
+  if (src && dst && out) {
+    HGDIOBJ old_src = SelectObject(src, source);
+    HGDIOBJ old_dst = SelectObject(dst, out);
+    SetStretchBltMode(dst, HALFTONE);
+    SetBrushOrgEx(dst, 0, 0, nullptr);
+    StretchBlt(dst, 0, 0, width, height, src, 0, 0, bm.bmWidth, bm.bmHeight, SRCCOPY);
+    SelectObject(src, old_src);
+    SelectObject(dst, old_dst);
+  }
+  if (src) DeleteDC(src);
+  if (dst) DeleteDC(dst);
+  ReleaseDC(nullptr, screen);
+  DeleteObject(source);
+  return out;
+}
+
+const Pictures& PicturesFor(int dpi) {
+  static std::map<int, Pictures> sets;
+  auto it = sets.find(dpi);
+  if (it != sets.end()) return it->second;
+  Pictures p;
+  const int set = PictureSetFor(dpi);
+  const int shift = kPictureIdStep * set;
+  // Drawn for this scale, the pictures are used as they are; else the set
+  // for the next larger scale is reduced to the sizes the layout asks for.
+  const bool exact = kPictureDpis[static_cast<std::size_t>(set)] == dpi;
+  const auto fit = [&](HBITMAP b, int w, int h) { return exact ? b : Resampled(b, w, h); };
+  const DesignRect close = ScaleRect({Chrome::kCloseX, Chrome::kCloseY, Chrome::kCloseWidth, Chrome::kCloseHeight},
+                                     dpi);
+  p.frame = fit(LoadPicture(IDB_FRAME + shift), ScaleToDpi(Chrome::kClientWidth, dpi),
+                ScaleToDpi(Chrome::kClientHeight, dpi));
+  p.close[0] = fit(LoadPicture(IDB_CLOSE_NORMAL + shift), close.width, close.height);
+  p.close[1] = fit(LoadPicture(IDB_CLOSE_HOVER + shift), close.width, close.height);
+  p.close[2] = fit(LoadPicture(IDB_CLOSE_PRESSED + shift), close.width, close.height);
+  const int icon = ScaleToDpi(Chrome::kTitleIconSize, dpi);
+  p.title_icon = fit(LoadPicture(IDB_TITLE_ICON + shift), icon, icon);
+  p.frame_brush = p.frame ? CreatePatternBrush(p.frame) : nullptr;
+  return sets.emplace(dpi, p).first->second;
 }
 
 void DrawBitmap(HDC dc, HBITMAP bitmap, int x, int y, int width, int height) {
@@ -85,11 +130,37 @@ HWND Chrome::Attach(HWND form, int close_id, bool title_icon) {
   left_down_ = false;
   last_move_ = {-32768, -32768};
   close_box_ = nullptr;
+  dpi_ = WindowDpi(form);
   if (!RegisterCloseBoxClass(CloseBoxProc)) return nullptr;
-  close_box_ = CreateWindowExW(0, kCloseBoxClass, L"", WS_CHILD | WS_VISIBLE, kCloseX, kCloseY, kCloseWidth,
-                               kCloseHeight, form, reinterpret_cast<HMENU>(static_cast<INT_PTR>(close_id)),
-                               GetModuleHandleW(nullptr), this);
+  const DesignRect r = ScaleRect({kCloseX, kCloseY, kCloseWidth, kCloseHeight}, dpi_);
+  close_box_ = CreateWindowExW(0, kCloseBoxClass, L"", WS_CHILD | WS_VISIBLE, r.x, r.y, r.width, r.height, form,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(close_id)), GetModuleHandleW(nullptr),
+                               this);
   return close_box_;
+}
+
+void Chrome::CentreAtDpi(HWND form, int dpi) {
+  const int width = ScaleToDpi(kClientWidth, dpi);
+  const int height = ScaleToDpi(kClientHeight, dpi);
+  const POINT at = CentredOnWorkArea(width, height);
+  SetWindowPos(form, nullptr, at.x, at.y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Chrome::ChangeDpi(ScaledLayout& layout, const DpiChange& change) {
+  layout.SetDpi(change.dpi);
+  SetDpi(change.dpi);
+  SetWindowPos(form_, nullptr, change.suggested.left, change.suggested.top, ScaleToDpi(kClientWidth, change.dpi),
+               ScaleToDpi(kClientHeight, change.dpi), SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Chrome::SetDpi(int dpi) {
+  dpi_ = dpi > 0 ? dpi : kDesignDpi;
+  if (close_box_) {
+    const DesignRect r = ScaleRect({kCloseX, kCloseY, kCloseWidth, kCloseHeight}, dpi_);
+    SetWindowPos(close_box_, nullptr, r.x, r.y, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(close_box_, nullptr, FALSE);
+  }
+  if (form_) InvalidateRect(form_, nullptr, FALSE);
 }
 
 bool Chrome::HandleFormMessage(UINT msg, WPARAM, LPARAM, LRESULT* result) {
@@ -128,15 +199,19 @@ void Chrome::MovesWindow(HWND control) {
 }
 
 void Chrome::Paint(HDC dc) const {
-  const Pictures& p = ThePictures();
+  const Pictures& p = PicturesFor(dpi_);
+  const int width = ScaleToDpi(kClientWidth, dpi_);
+  const int height = ScaleToDpi(kClientHeight, dpi_);
   if (p.frame) {
-    DrawBitmap(dc, p.frame, 0, 0, kClientWidth, kClientHeight);
+    DrawBitmap(dc, p.frame, 0, 0, width, height);
   } else {
-    FillColour(dc, RECT{0, 0, kClientWidth, 32}, kBandColour);
-    FillColour(dc, RECT{0, 32, kClientWidth, kClientHeight}, kBodyColour);
+    const int band = ScaleToDpi(32, dpi_);
+    FillColour(dc, RECT{0, 0, width, band}, kBandColour);
+    FillColour(dc, RECT{0, band, width, height}, kBodyColour);
   }
   if (title_icon_ && p.title_icon) {
-    DrawBitmap(dc, p.title_icon, kTitleIconX, kTitleIconY, kTitleIconSize, kTitleIconSize);
+    const int size = ScaleToDpi(kTitleIconSize, dpi_);
+    DrawBitmap(dc, p.title_icon, ScaleToDpi(kTitleIconX, dpi_), ScaleToDpi(kTitleIconY, dpi_), size, size);
   }
 }
 
@@ -155,17 +230,12 @@ void Chrome::refreshSkin() { SetCloseState(CloseState::Normal); }
 
 HBRUSH Chrome::TransparentBrush(HDC dc, HWND control) const {
   SetBkMode(dc, TRANSPARENT);
-  const Pictures& p = ThePictures();
+  const Pictures& p = PicturesFor(dpi_);
   if (!p.frame_brush) return static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
   POINT origin = {0, 0};
   MapWindowPoints(control, form_, &origin, 1);
   SetBrushOrgEx(dc, -origin.x, -origin.y, nullptr);
   return p.frame_brush;
-}
-
-HFONT Chrome::TitleFont() {
-  static HFONT font = MakeFont(L"宋体", 9.75, false, false, false, false, GB2312_CHARSET);
-  return font;
 }
 
 void Chrome::SetCloseState(CloseState state) {
@@ -178,13 +248,14 @@ void Chrome::SetCloseState(CloseState state) {
 }
 
 void Chrome::PaintCloseBox(HDC dc) const {
-  const Pictures& p = ThePictures();
+  const Pictures& p = PicturesFor(dpi_);
   HBITMAP picture = p.close[static_cast<int>(state_)];
+  RECT rc = {};
+  GetClientRect(close_box_, &rc);
   if (picture) {
-    DrawBitmap(dc, picture, 0, 0, kCloseWidth, kCloseHeight);
+    DrawBitmap(dc, picture, 0, 0, rc.right, rc.bottom);
     return;
   }
-  RECT rc = {0, 0, kCloseWidth, kCloseHeight};
   FillColour(dc, rc, state_ == CloseState::Normal ? kBandColour : RGB(200, 30, 40));
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, RGB(255, 255, 255));

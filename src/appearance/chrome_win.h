@@ -1,6 +1,9 @@
 // The chrome of the frameless windows Form1 and Form5: the frame bitmap, the
 // bitmap close box Close1 at (304, 8), refreshSkin, and moving the window by
-// its background. A form owns one Chrome and hands it its messages:
+// its background. All sizes here are design pixels at 96 DPI; the chrome
+// draws at the form's DPI (WindowDpi) with the pictures drawn for it, and
+// SetDpi follows the form to another scale. A form owns one Chrome and hands
+// it its messages:
 //
 //   Form_Load:   chrome_.Attach(hwnd_, IDC_..._CLOSE, with_title_icon);
 //   HandleMessage, first thing:
@@ -13,6 +16,8 @@
 // unloads itself there.
 #pragma once
 #include <windows.h>
+
+#include "app/dpi_win.h"
 
 namespace tolvane {
 
@@ -39,6 +44,17 @@ class Chrome {
   // Returns the close box, or null when it could not be created.
   HWND Attach(HWND form, int close_id, bool title_icon = false);
 
+  // The form now lies out at `dpi`: moves the close box and takes the
+  // pictures for that scale.
+  void SetDpi(int dpi);
+  int dpi() const { return dpi_; }
+
+  // Sizes a frameless form for `dpi` and centres it on the work area.
+  static void CentreAtDpi(HWND form, int dpi);
+  // WM_DPICHANGED of the form: its controls, the chrome and its own size
+  // follow the new scale; the window keeps the suggested top-left corner.
+  void ChangeDpi(ScaledLayout& layout, const DpiChange& change);
+
   // Handles the form's WM_ERASEBKGND, WM_PAINT, WM_MOUSEMOVE and button-down
   // messages on the background; false for anything else.
   bool HandleFormMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT* result);
@@ -63,9 +79,6 @@ class Chrome {
   // labels that stand on it; also sets the DC's text background transparent.
   HBRUSH TransparentBrush(HDC dc, HWND control) const;
 
-  // 宋体 9.75 pt, the font of the window titles on the band.
-  static HFONT TitleFont();
-
   CloseState close_state() const { return state_; }
   HWND close_box() const { return close_box_; }
 
@@ -78,6 +91,7 @@ class Chrome {
 
   HWND form_ = nullptr;
   HWND close_box_ = nullptr;
+  int dpi_ = 96;
   int close_id_ = 0;
   bool title_icon_ = false;
   CloseState state_ = CloseState::Normal;

@@ -27,13 +27,6 @@ wchar_t LocaleDecimal() {
   return L'.';
 }
 
-int ScreenDpi() {
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-  if (screen) ReleaseDC(nullptr, screen);
-  return dpi > 0 ? dpi : 96;
-}
-
 // The default printer's DC, so the chooser can offer printer fonts too; null
 // when there is no printer, and the chooser then lists screen fonts. The
 // profile entry is "name,driver,port".
@@ -74,6 +67,8 @@ bool Form5::Load() {
                         WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU, at.x, at.y, kClientWidth, kClientHeight, nullptr)) {
     return false;
   }
+  layout_.Attach(hwnd_, WindowDpi(hwnd_));
+  Chrome::CentreAtDpi(hwnd_, layout_.dpi());
   TheApp().FormLoaded();
   Form_Load();
   ShowWindow(hwnd_, SW_SHOWNORMAL);
@@ -96,21 +91,21 @@ void Form5::CreateControls() {
   // Labels take the mouse (SS_NOTIFY) so that moving or pressing on them
   // neither resets the close box nor drags the window; only the preview drags.
   const DWORD label = WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_NOTIFY;
-  Label4_ = CreateControl(hwnd_, L"STATIC", L"界面设置", label, 8, 10, 73, 17, IDC_FORM5_LABEL4);
-  SendMessageW(Label4_, WM_SETFONT, reinterpret_cast<WPARAM>(Chrome::TitleFont()), FALSE);
-  Label1_ = CreateControl(hwnd_, L"STATIC", kDefaultCaption, WS_VISIBLE | SS_CENTER | SS_NOPREFIX, 8, 48, 321, 49,
-                          IDC_FORM5_LABEL1);
-  Label2_ = CreateControl(hwnd_, L"STATIC", L"文字提示：", label, 24, 131, 65, 17, IDC_FORM5_LABEL2);
-  Label3_ = CreateControl(hwnd_, L"STATIC", L"背景图片：", label, 24, 163, 65, 17, IDC_FORM5_LABEL3);
+  Label4_ = layout_.Create(L"STATIC", L"界面设置", label, {8, 10, 73, 17}, IDC_FORM5_LABEL4, 0, FontRole::Title);
+  // The preview keeps its own font, made for the layout's DPI.
+  Label1_ = layout_.Create(L"STATIC", kDefaultCaption, WS_VISIBLE | SS_CENTER | SS_NOPREFIX, {8, 48, 321, 49},
+                           IDC_FORM5_LABEL1, 0, FontRole::Own);
+  Label2_ = layout_.Create(L"STATIC", L"文字提示：", label, {24, 131, 65, 17}, IDC_FORM5_LABEL2);
+  Label3_ = layout_.Create(L"STATIC", L"背景图片：", label, {24, 163, 65, 17}, IDC_FORM5_LABEL3);
   // Created in tab order: Text1, Command1, Text2, Command2, Command3, Command4.
   const DWORD edit = WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL;
   const DWORD button = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
-  Text1_ = CreateControl(hwnd_, L"EDIT", kDefaultCaption, edit, 88, 128, 137, 19, IDC_FORM5_TEXT1, WS_EX_CLIENTEDGE);
-  Command1_ = CreateControl(hwnd_, L"BUTTON", L"字 体", button, 240, 128, 57, 20, IDC_FORM5_COMMAND1);
-  Text2_ = CreateControl(hwnd_, L"EDIT", L"", edit, 88, 160, 137, 19, IDC_FORM5_TEXT2, WS_EX_CLIENTEDGE);
-  Command2_ = CreateControl(hwnd_, L"BUTTON", L"浏 览", button, 240, 160, 57, 20, IDC_FORM5_COMMAND2);
-  Command3_ = CreateControl(hwnd_, L"BUTTON", L"修 改", button, 56, 224, 81, 25, IDC_FORM5_COMMAND3);
-  Command4_ = CreateControl(hwnd_, L"BUTTON", L"默 认", button, 200, 224, 81, 25, IDC_FORM5_COMMAND4);
+  Text1_ = layout_.Create(L"EDIT", kDefaultCaption, edit, {88, 128, 137, 19}, IDC_FORM5_TEXT1, WS_EX_CLIENTEDGE);
+  Command1_ = layout_.Create(L"BUTTON", L"字 体", button, {240, 128, 57, 20}, IDC_FORM5_COMMAND1);
+  Text2_ = layout_.Create(L"EDIT", L"", edit, {88, 160, 137, 19}, IDC_FORM5_TEXT2, WS_EX_CLIENTEDGE);
+  Command2_ = layout_.Create(L"BUTTON", L"浏 览", button, {240, 160, 57, 20}, IDC_FORM5_COMMAND2);
+  Command3_ = layout_.Create(L"BUTTON", L"修 改", button, {56, 224, 81, 25}, IDC_FORM5_COMMAND3);
+  Command4_ = layout_.Create(L"BUTTON", L"默 认", button, {200, 224, 81, 25}, IDC_FORM5_COMMAND4);
   for (std::size_t i = 0; i < Text3_.size(); ++i) {
     Text3_[i] = CreateControl(hwnd_, L"EDIT", L"", ES_AUTOHSCROLL, 0, 0, 0, 0,
                               IDC_FORM5_TEXT3_0 + static_cast<int>(i));
@@ -165,8 +160,7 @@ void Form5::ApplyFontBlock(const FontBlock& block, BYTE charset) {
 
 LOGFONTW Form5::PreviewLogFont() const {
   LOGFONTW lf = {};
-  lf.lfHeight = -static_cast<LONG>(std::lround(preview_.points * static_cast<float>(ScreenDpi()) / 72.0f));
-  if (lf.lfHeight == 0) lf.lfHeight = -1;
+  lf.lfHeight = FontHeightForDpi(preview_.points, layout_.dpi());
   lf.lfWeight = preview_.bold ? FW_BOLD : FW_NORMAL;
   lf.lfItalic = preview_.italic;
   lf.lfUnderline = preview_.underline;
@@ -243,7 +237,7 @@ void Form5::Command1_Click() {
   if (ok && cf.iPointSize > 0) {
     block.points = static_cast<float>(cf.iPointSize) / 10.0f;
   } else if (ok && chosen.lfHeight != 0) {
-    block.points = static_cast<float>(std::abs(chosen.lfHeight)) * 72.0f / static_cast<float>(ScreenDpi());
+    block.points = static_cast<float>(std::abs(chosen.lfHeight)) * 72.0f / static_cast<float>(layout_.dpi());
   }
   block.bold = chosen.lfWeight >= FW_SEMIBOLD;
   block.italic = chosen.lfItalic != 0;
@@ -292,10 +286,7 @@ void Form5::SaveAndUnload(const AppearanceValues& values) {
     if (check.key == kKeyPhoto) SetFocus(Text2_);
     return;
   }
-  const auto failed = WriteAppearance(values, [](std::wstring_view key, std::wstring_view value) {
-    return WriteOption(kSettingsSection, key, value) == WriteResult::Ok;
-  });
-  if (failed) {
+  if (!WriteAppearance(values)) {
     // The window stays with the edits, so the user can try again.
     MessageBoxW(hwnd_, AppearanceWriteFailedMessage(SettingsFilePath()).c_str(), kMsgTitle, MB_OK | MB_ICONERROR);
     return;
@@ -361,11 +352,16 @@ LRESULT Form5::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       }
       return reinterpret_cast<LRESULT>(chrome_.TransparentBrush(dc, ctl));
     }
+    case WM_DPICHANGED:
+      chrome_.ChangeDpi(layout_, ReadDpiChange(wp, lp));
+      RebuildPreviewFont();
+      return 0;
     case WM_CLOSE:
       Unload();
       return 0;
     case WM_DESTROY:
       Form_Unload();
+      layout_.Detach();
       return 0;
     case WM_NCDESTROY:
       if (preview_font_) DeleteObject(preview_font_);

@@ -68,6 +68,7 @@ class Form5 : public Window {
   void SetText3(std::size_t i, const std::wstring& text);
 
   Chrome chrome_;
+  ScaledLayout layout_;  // the controls at the window's DPI
   Preview preview_;
   HFONT preview_font_ = nullptr;
   HWND Label4_ = nullptr, Label1_ = nullptr, Label2_ = nullptr, Label3_ = nullptr, Text1_ = nullptr,

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <string>
 
@@ -59,16 +60,55 @@ bool ReadFileBytes(const std::wstring& path, std::string& out, std::size_t limit
   return ok;
 }
 
-bool ReplaceFileAtomically(const std::wstring& path, std::string_view bytes) {
+namespace {
+
+FileError ErrorOf(int code) {
+  return (code == EROFS || code == EACCES || code == EPERM) ? FileError::Refused : FileError::Failed;
+}
+
+// Mirrors the Windows twin: temporary files of this target left by a crash
+// are removed, read-only or not.
+void RemoveStaleTemporaries(const std::string& target) {
+  const std::filesystem::path p(target);
+  const std::filesystem::path folder = p.has_parent_path() ? p.parent_path() : std::filesystem::path(".");
+  const std::wstring target_name = p.filename().wstring();
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    if (!entry.is_regular_file(ec)) continue;
+    if (!IsTemporaryNameOf(entry.path().filename().wstring(), target_name)) continue;
+    if (InjectedFault(FileStep::Delete, entry.path().wstring()) != FileError::None) continue;
+    ::unlink(entry.path().c_str());
+  }
+}
+
+}  // namespace
+
+FileError ReplaceFileAtomically(const std::wstring& path, std::string_view bytes) {
   const std::string target = NativePath(path);
-  const std::string temp = target + ".tmp";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  ok = ok && std::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  RemoveStaleTemporaries(target);
+  static unsigned long counter = 0;
+  const unsigned long seed = (static_cast<unsigned long>(::getpid()) << 16) ^ static_cast<unsigned long>(::time(nullptr));
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+    const std::wstring wtemp = TemporaryNameFor(path, seed + (++counter) * 0x9E3779B1ul);
+    temp = NativePath(wtemp);
+    const FileError injected = InjectedFault(FileStep::Create, wtemp);
+    if (injected != FileError::None) return injected;
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0 && errno != EEXIST) return ErrorOf(errno);
+  }
+  if (fd < 0) return FileError::Failed;
+  const std::wstring wtemp = std::filesystem::path(temp).wstring();
+  FileError result = InjectedFault(FileStep::Write, wtemp);
+  if (result == FileError::None && !WriteAll(fd, bytes)) result = ErrorOf(errno);
+  if (result == FileError::None) result = InjectedFault(FileStep::Flush, wtemp);
+  if (result == FileError::None && ::fsync(fd) != 0) result = ErrorOf(errno);
+  if (::close(fd) != 0 && result == FileError::None) result = FileError::Failed;
+  if (result == FileError::None) result = InjectedFault(FileStep::Rename, path);
+  if (result == FileError::None && std::rename(temp.c_str(), target.c_str()) != 0) result = ErrorOf(errno);
+  if (result != FileError::None) ::unlink(temp.c_str());
+  return result;
 }
 
 bool IsOrdinaryFile(const std::wstring& path) {
@@ -81,7 +121,13 @@ bool PathExists(const std::wstring& path) {
   return ::lstat(NativePath(path).c_str(), &st) == 0;
 }
 
+bool IsReadOnlyFile(const std::wstring& path) {
+  struct stat st {};
+  return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
+}
+
 bool DeleteFileAt(const std::wstring& path) {
+  if (InjectedFault(FileStep::Delete, path) != FileError::None) return !PathExists(path);
   ::unlink(NativePath(path).c_str());
   return !PathExists(path);
 }

@@ -3,31 +3,12 @@
 #include <algorithm>
 #include <string>
 
+#include "config/file_handle_win.h"
 #include "config/fileio.h"
 
 namespace tolvane {
 
 namespace {
-
-class Handle {
- public:
-  explicit Handle(HANDLE h) : h_(h) {}
-  ~Handle() { Close(); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-
-  HANDLE get() const { return h_; }
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-  bool Close() {
-    if (!valid()) return true;
-    const BOOL ok = CloseHandle(h_);
-    h_ = INVALID_HANDLE_VALUE;
-    return ok != FALSE;
-  }
-
- private:
-  HANDLE h_;
-};
 
 constexpr DWORD kChunk = 64 * 1024;
 
@@ -43,38 +24,111 @@ bool WriteAll(HANDLE h, std::string_view bytes) {
 
 }  // namespace
 
-bool ReadFileBytes(const std::wstring& path, std::string& out, std::size_t limit) {
-  out.clear();
-  // Others may read, write or delete meanwhile: the program never holds a
-  // file open beyond one call, and neither should it block anyone else.
-  Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return false;
+bool ReadUpTo(HANDLE file, std::string& out, std::size_t limit) {
   char chunk[kChunk];
   while (out.size() < limit) {
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kChunk, limit - out.size()));
     DWORD got = 0;
-    if (!ReadFile(file.get(), chunk, want, &got, nullptr)) return false;
+    if (!ReadFile(file, chunk, want, &got, nullptr)) return false;
     if (got == 0) break;
     out.append(chunk, got);
   }
   return true;
 }
 
-bool ReplaceFileAtomically(const std::wstring& path, std::string_view bytes) {
-  const std::wstring temp = path + L".tmp";
-  bool ok = false;
+bool ReadFileBytes(const std::wstring& path, std::string& out, std::size_t limit) {
+  out.clear();
+  // Others may read, write or delete meanwhile: the program never holds a
+  // file open beyond one call, and neither should it block anyone else.
+  Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.valid() && ReadUpTo(file.get(), out, limit);
+}
+
+namespace {
+
+FileError ErrorOf(DWORD code) {
+  // A write-protect switch or a read-only medium; "access denied" is also how
+  // Wine reports a file system mounted read-only.
+  return (code == ERROR_WRITE_PROTECT || code == ERROR_ACCESS_DENIED) ? FileError::Refused : FileError::Failed;
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+  const std::size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+// Temporary files of this target that an earlier run left behind when it
+// died between creating and renaming them. Read-only ones too: a stale file
+// must never stand in the way of a save. Failures are of no consequence: the
+// next write picks another name.
+void RemoveStaleTemporaries(const std::wstring& path) {
+  const std::wstring folder = FolderOf(path);
+  const std::wstring target_name = path.substr(folder.size());
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((path + L".*.tmp").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    if (!IsTemporaryNameOf(found.cFileName, target_name)) continue;
+    const std::wstring stale = folder + found.cFileName;
+    if (InjectedFault(FileStep::Delete, stale) != FileError::None) continue;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      SetFileAttributesW(stale.c_str(), found.dwFileAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+    }
+    DeleteFileW(stale.c_str());
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+// A new temporary file beside `path` under a name nobody else holds:
+// CREATE_NEW never opens an existing file, so a name in use, by a stale file
+// or another writer, just moves on to the next one.
+HANDLE CreateTemporary(const std::wstring& path, std::wstring& temp, DWORD& error) {
+  static unsigned long counter = 0;
+  const unsigned long seed = (GetCurrentProcessId() << 16) ^ GetTickCount();
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    temp = TemporaryNameFor(path, seed + (++counter) * 0x9E3779B1ul);
+    const FileError injected = InjectedFault(FileStep::Create, temp);
+    if (injected != FileError::None) {
+      error = injected == FileError::Refused ? ERROR_WRITE_PROTECT : ERROR_WRITE_FAULT;
+      return INVALID_HANDLE_VALUE;
+    }
+    HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) return h;
+    error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return INVALID_HANDLE_VALUE;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+FileError ReplaceFileAtomically(const std::wstring& path, std::string_view bytes) {
+  RemoveStaleTemporaries(path);
+  std::wstring temp;
+  DWORD error = 0;
+  FileError result = FileError::None;
   {
-    Handle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return false;
+    Handle file(CreateTemporary(path, temp, error));
+    if (!file.valid()) return ErrorOf(error);
+    result = InjectedFault(FileStep::Write, temp);
+    if (result == FileError::None && !WriteAll(file.get(), bytes)) result = ErrorOf(GetLastError());
     // Flushed before the rename so that the name never points at a file whose
     // data is still in the cache when the power goes.
-    ok = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get());
-    ok = file.Close() && ok;
+    if (result == FileError::None) result = InjectedFault(FileStep::Flush, temp);
+    if (result == FileError::None && !FlushFileBuffers(file.get())) result = ErrorOf(GetLastError());
+    if (!file.Close() && result == FileError::None) result = FileError::Failed;
   }
-  ok = ok && MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!ok) DeleteFileW(temp.c_str());
-  return ok;
+  if (result == FileError::None) result = InjectedFault(FileStep::Rename, path);
+  if (result == FileError::None &&
+      !MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    result = ErrorOf(GetLastError());
+  }
+  // Removing our own temporary file is cleanup on a path that already
+  // failed; the seam injects one failure at a time and does not count it.
+  if (result != FileError::None) DeleteFileW(temp.c_str());
+  return result;
 }
 
 bool IsOrdinaryFile(const std::wstring& path) {
@@ -85,7 +139,14 @@ bool IsOrdinaryFile(const std::wstring& path) {
 
 bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+bool IsReadOnlyFile(const std::wstring& path) {
+  const DWORD attrs = GetFileAttributesW(path.c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+         (attrs & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 bool DeleteFileAt(const std::wstring& path) {
+  if (InjectedFault(FileStep::Delete, path) != FileError::None) return !PathExists(path);
   DeleteFileW(path.c_str());
   return !PathExists(path);
 }

@@ -194,9 +194,10 @@ void IniText::Set(std::string_view section, std::string_view key, std::string_vi
   // The platform receives C strings: everything ends at the first NUL.
   section = CutAtNul(section);
   key = CutAtNul(key);
-  // The platform drops leading blanks of a new value; trailing ones are
-  // written and only disappear when the file is read again.
-  const std::string_view new_value = TrimLeft(CutAtNul(value));
+  // Stored as given, blanks at either end included, as the platform's writer
+  // on Windows stores it (Wine's drops leading blanks). Readers trim them
+  // anyway; the value must not change on its way into the file.
+  const std::string_view new_value = CutAtNul(value);
 
   std::vector<Section> sections = Parse(bytes_);
   Section* target = FindSection(sections, Trim(section));

@@ -29,9 +29,9 @@ class IniText {
   // that clears its buffer, as the program's reader does, gets this result.
   std::string Get(std::string_view section, std::string_view key, std::size_t buffer_size = 128) const;
 
-  // Sets `key` in `section` to `value` (cut at its first NUL, leading blanks
-  // dropped), creating the section at the end of the file and the key at the
-  // end of its section. When the key already holds that value nothing changes,
+  // Sets `key` in `section` to `value` (cut at its first NUL, blanks kept),
+  // creating the section at the end of the file and the key at the end of its
+  // section. When the key already holds that value nothing changes,
   // not even the layout of a hand-written file.
   void Set(std::string_view section, std::string_view key, std::string_view value);
 

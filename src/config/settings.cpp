@@ -41,6 +41,12 @@ std::wstring SettingsFilePath() { return GetEnv(L"windir") + L"\\vemro.qarn"; }
 
 std::wstring KeyFilePath(std::wstring_view drive) { return std::wstring(drive) + L"\\tolvane.com"; }
 
+std::string CipherOfNameValue(std::wstring_view name_value) {
+  std::string cipher;
+  if (name_value.size() <= kCipherPrefixChars || !ToCp936(name_value.substr(kCipherPrefixChars), cipher)) return {};
+  return cipher;
+}
+
 bool SettingsFileExists() { return IsOrdinaryFile(SettingsFilePath()); }
 
 std::wstring ReadOption(std::wstring_view section, std::wstring_view key) {
@@ -56,29 +62,41 @@ std::wstring ReadOption(std::wstring_view section, std::wstring_view key) {
   return TrimBlanks(value);
 }
 
-WriteResult WriteOption(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
-  value = value.substr(0, std::min(value.find(L'\0'), kWriteBufferChars));
+bool ReadSettingsForRewrite(SettingsSnapshot& out) {
+  out.path = SettingsFilePath();
+  out.bytes.clear();
+  out.existed = ReadFileBytes(out.path, out.bytes, kMaxSettingsBytes + 1);
+  if (!out.existed && PathExists(out.path)) return false;
+  return out.bytes.size() <= kMaxSettingsBytes;
+}
 
+WriteResult ApplyOption(std::string& bytes, std::wstring_view section, std::wstring_view key, std::wstring_view value) {
+  value = value.substr(0, std::min(value.find(L'\0'), kWriteBufferChars));
   std::string section936;
   std::string key936;
   std::string value936;
   if (!ToCp936(section, section936) || !ToCp936(key, key936) || !ToCp936(value, value936)) {
     return WriteResult::Unrepresentable;
   }
-
-  const std::wstring path = SettingsFilePath();
-  std::string before;
-  const bool existed = ReadFileBytes(path, before, kMaxSettingsBytes + 1);
-  // A file that is there but cannot be read must not be replaced by one that
-  // holds only the new key.
-  if (!existed && PathExists(path)) return WriteResult::IoError;
-  if (before.size() > kMaxSettingsBytes) return WriteResult::IoError;
-
-  IniText ini(before);
+  IniText ini(std::move(bytes));
   ini.Set(section936, key936, value936);
-  std::string after = ini.Serialize();
-  if (existed && after == before) return WriteResult::Ok;  // the platform leaves an unchanged file alone
-  return ReplaceFileAtomically(path, after) ? WriteResult::Ok : WriteResult::IoError;
+  bytes = ini.Serialize();
+  return WriteResult::Ok;
+}
+
+WriteResult WriteOptions(std::wstring_view section, std::span<const OptionValue> values) {
+  SettingsSnapshot before;
+  if (!ReadSettingsForRewrite(before)) return WriteResult::IoError;
+  std::string after = before.bytes;
+  const WriteResult applied = ApplyOptions(after, section, values);
+  if (applied != WriteResult::Ok) return applied;
+  if (before.existed && after == before.bytes) return WriteResult::Ok;  // the platform leaves an unchanged file alone
+  return ReplaceFileAtomically(before.path, after) == FileError::None ? WriteResult::Ok : WriteResult::IoError;
+}
+
+WriteResult WriteOption(std::wstring_view section, std::wstring_view key, std::wstring_view value) {
+  const OptionValue one[] = {{key, value}};
+  return WriteOptions(section, one);
 }
 
 }  // namespace tolvane

@@ -2,8 +2,10 @@
 // file on the drive ("E:" + "\tolvane.com").
 #pragma once
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tolvane {
 
@@ -17,6 +19,11 @@ inline constexpr wchar_t kSettingsSection[] = L"Option";
 std::wstring SettingsFilePath();                    // built afresh at every use
 std::wstring KeyFilePath(std::wstring_view drive);  // "E:" -> "E:\tolvane.com"
 
+// The cipher the lock compares with a key file: the stored "name" value
+// without the CipherPrefix, in code page 936. Empty when the value is no
+// longer than the prefix or has no 936 form: nothing matches an empty cipher.
+std::string CipherOfNameValue(std::wstring_view name_value);
+
 // Hidden or system files count as missing.
 bool SettingsFileExists();
 
@@ -27,12 +34,47 @@ enum class WriteResult {
 };
 
 // The value is cut at its first NUL and to at most 128 characters, as the
-// platform writer's fixed buffer cuts it. An unchanged value leaves the file
-// untouched; otherwise the whole file is rewritten through a temporary file.
+// platform writer's fixed buffer cuts it, and otherwise stored as given,
+// leading blanks included. An unchanged value leaves the file untouched;
+// otherwise the whole file is rewritten through a temporary file.
 WriteResult WriteOption(std::wstring_view section, std::wstring_view key, std::wstring_view value);
+
+// Several keys of one section in one replacement of the file: all of them
+// are stored or none is. The bytes are those that WriteOption would leave
+// after writing the keys one by one in the order given.
+using OptionValue = std::pair<std::wstring_view, std::wstring_view>;
+WriteResult WriteOptions(std::wstring_view section, std::span<const OptionValue> values);
+
+// The settings file as read for a rewrite. A file that is there but cannot be
+// read whole (held open by another program, no permission, far too large)
+// gives false: it must never be replaced by one built from nothing.
+struct SettingsSnapshot {
+  std::wstring path;
+  bool existed = false;
+  std::string bytes;
+};
+bool ReadSettingsForRewrite(SettingsSnapshot& out);
+
+// Applies the writes to the file's bytes in order, as WriteOption would.
+// Unrepresentable (and `bytes` unchanged) when a name or value has no code
+// page 936 form.
+template <typename Values>
+WriteResult ApplyOptions(std::string& bytes, std::wstring_view section, const Values& values);
+WriteResult ApplyOption(std::string& bytes, std::wstring_view section, std::wstring_view key, std::wstring_view value);
 
 // At most 127 bytes of the stored value (no half character), blanks (code 32
 // only) trimmed from both ends; "" for a missing file, section or key.
 std::wstring ReadOption(std::wstring_view section, std::wstring_view key);
+
+template <typename Values>
+WriteResult ApplyOptions(std::string& bytes, std::wstring_view section, const Values& values) {
+  std::string after = bytes;
+  for (const auto& [key, value] : values) {
+    const WriteResult r = ApplyOption(after, section, key, value);
+    if (r != WriteResult::Ok) return r;
+  }
+  bytes = std::move(after);
+  return WriteResult::Ok;
+}
 
 }  // namespace tolvane

@@ -78,7 +78,8 @@ bool ReadKeyCipher(KeyFileSource& source, const std::wstring& drive, std::string
   std::string bytes;
   // One byte more than the bound tells a file that ends at the bound from one
   // that goes on past it.
-  if (!source.Read(drive, bytes, kKeyFileReadLimit + 1)) return false;
+  std::uint32_t attributes = 0;
+  if (!source.Read(drive, attributes, bytes, kKeyFileReadLimit + 1) || !IsKeyFileAttributes(attributes)) return false;
   const bool cut = bytes.size() > kKeyFileReadLimit;
   if (cut) bytes.resize(kKeyFileReadLimit);
   const std::string found = FindKeyword(bytes, kNameKeyword, cut);
@@ -119,7 +120,8 @@ WatchTick RunDriveWatch(DriveProbe& probe, const NumberFormat& nf, KeyFileSource
   for (std::size_t i = 0; i < kWatchSlots && i < tick.list.size(); ++i) {
     WatchSlot& slot = tick.slots[i];
     slot.drive = DriveOfEntry(tick.list[i]);
-    if (!keys.Exists(slot.drive)) {
+    std::uint32_t attributes = 0;
+    if (!keys.Attributes(slot.drive, attributes) || !IsKeyFileAttributes(attributes)) {
       slot.outcome = SlotOutcome::NoKeyFile;
     } else {
       tick.last_drive = slot.drive;

@@ -1,7 +1,8 @@
 // The lock window's drive watch: once a second it lists the removable drives,
 // gives each of the first six a message line, and reports the first drive
 // whose key file carries the stored cipher. The system is reached through
-// DriveProbe (drive letters) and KeyFileSource (the key file on a drive).
+// DriveProbe (drive letters) and KeyFileSource (the key file on a drive); the
+// lock window runs the tick on a worker thread (drives/probe_worker.h).
 #pragma once
 #include <array>
 #include <cstddef>
@@ -9,26 +10,16 @@
 #include <string_view>
 #include <vector>
 
-#include "setup/drive_list.h"
+#include "drives/drive_list.h"
+#include "drives/key_file.h"
 
 namespace tolvane {
 
 inline constexpr std::size_t kWatchSlots = 6;
 
 // A key file is a small INI file. Anything beyond this is not read, so a
-// huge file or a slow drive cannot hold up the lock window for long.
+// huge file cannot keep the watch busy for long.
 inline constexpr std::size_t kKeyFileReadLimit = 64 * 1024;
-
-// The key file "\tolvane.com" in the root of a drive ("E:").
-class KeyFileSource {
- public:
-  virtual ~KeyFileSource() = default;
-  // True when the key file exists as an ordinary file (hidden or system
-  // files count as absent).
-  virtual bool Exists(const std::wstring& drive) = 0;
-  // At most `limit` bytes of the key file; false when it cannot be read.
-  virtual bool Read(const std::wstring& drive, std::string& bytes, std::size_t limit) = 0;
-};
 
 // Every line of `contents` (code page 936 bytes) that contains all the words
 // of `keyword` (split at single blanks), each appended after one blank. Lines
@@ -43,7 +34,9 @@ std::string DropLeadingChars(std::string_view text, std::size_t count);
 
 // Reads the key file of `drive` through `source` and returns what follows
 // " name=" on its name line(s) (Text4). False when the file cannot be read or
-// has no name line. `text3`, when given, receives FindKeyword's result.
+// has no name line, or when what was opened is no key file (swapped for a
+// link since it was looked at). `text3`, when given, receives FindKeyword's
+// result.
 bool ReadKeyCipher(KeyFileSource& source, const std::wstring& drive, std::string& cipher,
                    std::string* text3 = nullptr);
 

@@ -1,26 +1,22 @@
 #include "lock/form2_win.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cwchar>
 
 #include "app/app_win.h"
-#include "appearance/form5_win.h"
+#include "app/dpi_win.h"
 #include "config/cipher.h"
 #include "config/codepage.h"
 #include "config/fileio.h"
 #include "config/settings.h"
-#include "lock/key_files_win.h"
+#include "drives/drives_win.h"
 #include "lock/picture_win.h"
+#include "lock/watchdog_win.h"
 #include "resource.h"
-#include "setup/drives_win.h"
-#include "setup/form1_win.h"
 #include "skin/mskinbutton_win.h"
-#include "tray/form3_win.h"
-#include "tray/tuopan_win.h"
 
 namespace tolvane {
 namespace {
@@ -28,6 +24,11 @@ namespace {
 // Posted by the setup box: the lock window must not destroy itself inside
 // the edit control's own change notification.
 constexpr UINT kWmEnterSetup = WM_APP + 20;
+// Posted by the drive watch's worker: a tick's result is ready.
+constexpr UINT kWmWatchTick = WM_APP + 21;
+// Posted on losing activation: taking the foreground back from inside the
+// deactivation itself would fight the activation still under way.
+constexpr UINT kWmTakeForeground = WM_APP + 22;
 
 // Behind the caption when there is no picture, or none that can be read.
 constexpr COLORREF kDarkBackground = RGB(0x10, 0x14, 0x1C);
@@ -38,8 +39,14 @@ constexpr wchar_t kSetupBalloonText[] = L"在这里使用右键可以进入界�
 constexpr wchar_t kSetupBalloonTitle[] = L"温馨提示：";
 constexpr wchar_t kSongTi[] = L"宋体";
 
-// The password boxes: 840, 480, 2175 x 270 twips at 15 twips per pixel.
-constexpr int kBoxLeft = 56, kBoxTop = 32, kBoxWidth = 145, kBoxHeight = 18;
+// The password boxes: 840, 480, 2175 x 270 twips, 56, 32, 145 x 18 pixels at
+// 96 DPI; their edges are scaled so that the box keeps its place at any DPI.
+constexpr int kBoxLeft = 840, kBoxTop = 480, kBoxWidth = 2175, kBoxHeight = 270;
+
+RECT BoxRect(int dpi) {
+  return {TwipsToPixels(kBoxLeft, dpi), TwipsToPixels(kBoxTop, dpi), TwipsToPixels(kBoxLeft + kBoxWidth, dpi),
+          TwipsToPixels(kBoxTop + kBoxHeight, dpi)};
+}
 
 HBRUSH DarkBrush() {
   static HBRUSH brush = CreateSolidBrush(kDarkBackground);
@@ -103,19 +110,11 @@ bool RegisterCoverClass() {
 }
 
 // The appearance window and the tray menu's form, each only if it is open.
-void CloseOtherForms() {
-  if (Form5* form5 = TheApp().form5) form5->Unload();
-  UnloadForm3();
-}
+void CloseOtherForms() { TheApp().CloseSideForms(); }
 
 // After the setup password: the setup window comes up with its hint. Runs
 // once the lock window is gone, so it touches nothing of it.
-void ShowSetupAfterLock() {
-  Form1* form1 = TheApp().form1;
-  if (!form1 || !form1->hwnd()) return;
-  form1->ShowNormal();
-  ShowTrayBalloon(form1->hwnd(), kSetupBalloonText, kSetupBalloonTitle, NIIF_INFO);
-}
+void ShowSetupAfterLock() { TheApp().ShowSetup(kSetupBalloonText, kSetupBalloonTitle); }
 
 }  // namespace
 
@@ -124,6 +123,9 @@ bool App::LockActive() const { return form2 != nullptr && form2->lock_up(); }
 bool ShowLockWindow() {
   App& app = TheApp();
   if (app.form2) return true;
+  // The watchdog comes first, also while the window cannot be made yet (the
+  // setup window retries): a configured program killed now comes back locked.
+  ArmWatchdog();
   auto* form = new Form2;
   app.form2 = form;
   if (!form->Load()) {
@@ -149,8 +151,7 @@ bool Form2::Load() {
   Form_Load();
   lock_up_ = true;
   ShowWindow(hwnd_, SW_SHOW);
-  SetForegroundWindow(hwnd_);
-  SetFocus(hwnd_);
+  TakeForeground();
   return true;
 }
 
@@ -161,30 +162,47 @@ void Form2::CreateControls() {
     Label1_[i] = CreateControl(hwnd_, L"STATIC", kDesignLine, label, 0, 0, 1, 1, IDC_FORM2_LABEL1_0 + i);
   }
   const DWORD box = WS_TABSTOP | ES_AUTOHSCROLL;
-  Text9_ = CreateControl(hwnd_, L"EDIT", kUnlockPlaceholder, box, kBoxLeft, kBoxTop, kBoxWidth, kBoxHeight,
-                         IDC_FORM2_TEXT9, WS_EX_CLIENTEDGE);
-  Text10_ = CreateControl(hwnd_, L"EDIT", kSetupPlaceholder, box, kBoxLeft, kBoxTop, kBoxWidth, kBoxHeight,
-                          IDC_FORM2_TEXT10, WS_EX_CLIENTEDGE);
+  // Placed and given their font at the window's DPI by ScaleFontsAndBoxes.
+  Text9_ = CreateControl(hwnd_, L"EDIT", kUnlockPlaceholder, box, 0, 0, 1, 1, IDC_FORM2_TEXT9, WS_EX_CLIENTEDGE);
+  Text10_ = CreateControl(hwnd_, L"EDIT", kSetupPlaceholder, box, 0, 0, 1, 1, IDC_FORM2_TEXT10, WS_EX_CLIENTEDGE);
   // The boxes pass F2/F3 and clicks on to the form's handlers.
   SetWindowSubclass(Text9_, EditProc, IDC_FORM2_TEXT9, reinterpret_cast<DWORD_PTR>(this));
   SetWindowSubclass(Text10_, EditProc, IDC_FORM2_TEXT10, reinterpret_cast<DWORD_PTR>(this));
-
-  label1_font_ = MakeFont(kSongTi, 9.75, false, false, false, false, GB2312_CHARSET);
-  label1_height_ = LineHeight(hwnd_, label1_font_);
 }
 
 void Form2::ReadAppearance() {
-  const CaptionFont f = LockCaptionFont(
+  caption_font_ = LockCaptionFont(
       [](std::wstring_view key) { return ReadOption(kSettingsSection, key); },
       nf_.decimal.empty() ? L'.' : nf_.decimal[0]);
-  const bool design_face = f.face == kSongTi;
-  label2_font_ = MakeFont(f.face, f.points, f.bold, f.italic, f.underline, f.strikethru,
-                          design_face ? GB2312_CHARSET : DEFAULT_CHARSET);
-  if (!label2_font_) label2_font_ = MakeFont(kSongTi, 27.75, true, false, false, false, GB2312_CHARSET);
+  const CaptionFont& f = caption_font_;
   label2_color_ = f.colour.system ? GetSysColor(static_cast<int>(f.colour.value)) : f.colour.value;
-  label2_height_ = LineHeight(hwnd_, label2_font_);
   SetWindowTextW(Label2_, ReadOption(kSettingsSection, L"label").c_str());
   Text11 = ReadOption(kSettingsSection, L"photo");
+}
+
+void Form2::ScaleFontsAndBoxes() {
+  const CaptionFont& f = caption_font_;
+  const bool design_face = f.face == kSongTi;
+  HFONT caption = MakeFontForDpi(f.face, f.points, f.bold, f.italic, f.underline, f.strikethru,
+                                 design_face ? GB2312_CHARSET : DEFAULT_CHARSET, dpi_);
+  if (!caption) caption = MakeFontForDpi(kSongTi, 27.75, true, false, false, false, GB2312_CHARSET, dpi_);
+  HFONT line = MakeFontForDpi(kSongTi, 9.75, false, false, false, false, GB2312_CHARSET, dpi_);
+  if (label2_font_) DeleteObject(label2_font_);
+  if (label1_font_) DeleteObject(label1_font_);
+  label2_font_ = caption;
+  label1_font_ = line;
+  label2_height_ = LineHeight(hwnd_, label2_font_);
+  label1_height_ = LineHeight(hwnd_, label1_font_);
+  // The labels draw themselves with these fonts; they carry them too, so
+  // that anything that measures a label sees the font it is drawn in.
+  SendMessageW(Label2_, WM_SETFONT, reinterpret_cast<WPARAM>(label2_font_), FALSE);
+  for (HWND l : Label1_) SendMessageW(l, WM_SETFONT, reinterpret_cast<WPARAM>(label1_font_), FALSE);
+  const RECT box = BoxRect(dpi_);
+  for (HWND h : {Text9_, Text10_}) {
+    SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(UiFontForDpi(dpi_)), FALSE);
+    const int height = std::max(static_cast<int>(box.bottom - box.top), OneLineHeight(h));
+    SetWindowPos(h, nullptr, box.left, box.top, box.right - box.left, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 }
 
 void Form2::Form_Load() {
@@ -192,25 +210,28 @@ void Form2::Form_Load() {
   skin::SkinWindow(hwnd_);
   nf_ = UserNumberFormat();
   ReadAppearance();
+  dpi_ = WindowDpi(hwnd_);
+  MarkWindowDpi(hwnd_, dpi_);
+  ScaleFontsAndBoxes();
   LayOut();
 
   // The system keeps Alt+Tab to itself on most versions; the title says
   // whether the registration took ("1") or not ("0"), the lock goes on either way.
   const BOOL hot = RegisterHotKey(hwnd_, kHotKeyAltTab, MOD_ALT, VK_TAB);
   SetWindowTextW(hwnd_, hot ? L"1" : L"0");
-  // Without the hook the lock still stands: it only loses the key guard.
+  // A failed install is retried on the hook's own thread; the lock goes up
+  // either way.
   hHook.Start();
+  shortcuts_.Engage();
 
   Text1 = ReadOption(kSettingsSection, L"drive");
   Text2 = ReadOption(kSettingsSection, L"name");
   // A value no longer than the prefix holds no cipher: nothing will match it,
   // neither a drive nor a typed password, and the lock stays.
-  std::string cipher;
-  if (Text2.size() > kCipherPrefixChars && ToCp936(std::wstring_view(Text2).substr(kCipherPrefixChars), cipher)) {
-    Text6 = cipher;
-  }
+  Text6 = CipherOfNameValue(Text2);
   Text7 = Text6.empty() ? std::wstring() : FromCp936(DecipherPassword(Text6, txtPassword));
   boxes_ = PasswordBoxes(Text7);
+  StartDriveWatch();
 
   SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr);
   SetTimer(hwnd_, kTimer2, kTimer2Interval, nullptr);
@@ -222,16 +243,20 @@ void Form2::LayOut() {
   height_ = sc.lock.height();
   SetWindowPos(hwnd_, HWND_TOPMOST, sc.lock.left, sc.lock.top, width_, height_, SWP_NOACTIVATE);
 
-  const LockLayout l = LayoutLabels(width_, height_);
+  PlaceLabels();
+  LoadImage1();
+  LayCovers(sc.covers);
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+}
+
+void Form2::PlaceLabels() {
+  const LockLayout l = LayoutLabels(width_, height_, label2_height_, label1_height_);
   SetWindowPos(Label2_, nullptr, l.label2.x, l.label2.y, std::max(1, width_ - l.label2.x), label2_height_,
                SWP_NOZORDER | SWP_NOACTIVATE);
   for (int i = 0; i < 6; ++i) {
     SetWindowPos(Label1_[i], nullptr, l.label1[i].x, l.label1[i].y, std::max(1, width_ - l.label1[i].x),
                  label1_height_, SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  LoadImage1();
-  LayCovers(sc.covers);
-  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 void Form2::LoadImage1() {
@@ -316,12 +341,64 @@ void Form2::Timer1_Timer() {
   for (HWND c : covers_) SetWindowPos(c, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   // Last, so that the lock window stays above its own covers where monitors overlap.
   SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  TakeForeground();
+  // A killed watchdog is replaced.
+  ArmWatchdog();
+  // Still here after the end of the session was announced: it was cancelled
+  // or not real, and the shortcuts go back off.
+  if (session_ending_) {
+    session_ending_ = false;
+    shortcuts_.Engage();
+  }
 }
 
-void Form2::Timer2_Timer() {
-  SystemDriveProbe probe;
-  SystemKeyFiles keys;
-  const WatchTick tick = RunDriveWatch(probe, nf_, keys, Text6);
+HWND Form2::FocusTarget() const {
+  // The box the user was typing in when the lock lost the keyboard; a box
+  // that is up but was never clicked keeps its placeholder untouched.
+  if (focus_child_ && (GetWindowLongPtrW(focus_child_, GWL_STYLE) & WS_VISIBLE)) return focus_child_;
+  return hwnd_;
+}
+
+void Form2::TakeForeground() {
+  if (GetForegroundWindow() != hwnd_ && !SetForegroundWindow(hwnd_)) {
+    // Windows refuses the foreground to a process that did not receive the
+    // last input; joined to the input of the window that has it, the call
+    // counts as that window's own.
+    HWND fg = GetForegroundWindow();
+    const DWORD fg_thread = fg ? GetWindowThreadProcessId(fg, nullptr) : 0;
+    const DWORD me = GetCurrentThreadId();
+    if (fg_thread && fg_thread != me && AttachThreadInput(me, fg_thread, TRUE)) {
+      BringWindowToTop(hwnd_);
+      SetForegroundWindow(hwnd_);
+      AttachThreadInput(me, fg_thread, FALSE);
+    }
+  }
+  // Other programs' SetForegroundWindow calls are refused while locked.
+  LockSetForegroundWindow(LSFW_LOCK);
+  if (GetForegroundWindow() != hwnd_) return;
+  const HWND f = GetFocus();
+  const bool in_lock = f == hwnd_ || ((f == Text9_ || f == Text10_) && IsWindowVisible(f));
+  if (!in_lock) SetFocus(FocusTarget());
+}
+
+void Form2::StartDriveWatch() {
+  // The worker gets copies of all it needs: a drive that hangs may keep it
+  // busy after this window is gone.
+  watch_ = std::make_unique<ProbeWorker<WatchTick>>(
+      [drives = TheApp().Drives(), nf = nf_, stored = Text6] {
+        const auto probe = drives->NewProbe();
+        const auto keys = drives->NewKeyFiles();
+        return RunDriveWatch(*probe, nf, *keys, stored);
+      },
+      PostTo(hwnd_, kWmWatchTick));
+}
+
+void Form2::Timer2_Timer() { watch_->RequestTick(); }
+
+void Form2::Watch_Tick() {
+  std::optional<WatchTick> result = watch_->TakeResult();
+  if (!result || !lock_up_) return;
+  const WatchTick& tick = *result;
   List1 = tick.list;
   if (!tick.last_drive.empty()) {
     Text1 = tick.last_drive;
@@ -394,22 +471,23 @@ void Form2::Image1_Click() {
   ShowBoxes();
 }
 
+void Form2::LeaveLock() {
+  shortcuts_.Release();
+  DisarmWatchdog();
+  LockSetForegroundWindow(LSFW_UNLOCK);
+}
+
 void Form2::EnterSetup() {
+  LeaveLock();
   CloseOtherForms();
   DestroyWindow(hwnd_);  // Form_Unload releases the hook; this object is gone afterwards
   ShowSetupAfterLock();
 }
 
 void Form2::UnloadLock() {
+  LeaveLock();
   CloseOtherForms();
-  // The tray icon must go while its window still exists, or a dead icon stays
-  // in the notification area.
-  Form1* form1 = TheApp().form1;
-  if (form1 && form1->hwnd()) {
-    form1->Unload();
-  } else {
-    DeleteTrayIcon();
-  }
+  TheApp().UnloadSetup();
   ExitProcess(0);
 }
 
@@ -417,8 +495,10 @@ bool Form2::Form_QueryUnload(UnloadMode mode) { return AnswerClose(mode).refuse;
 
 void Form2::Form_Unload() {
   lock_up_ = false;
+  UnmarkWindowDpi(hwnd_);
   KillTimer(hwnd_, kTimer1);
   KillTimer(hwnd_, kTimer2);
+  if (watch_) watch_->Stop();  // never waits for a drive
   hHook.Stop();
   DestroyCovers();
 }
@@ -469,6 +549,9 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (wp == kTimer1) Timer1_Timer();
       if (wp == kTimer2) Timer2_Timer();
       return 0;
+    case kWmWatchTick:
+      Watch_Tick();
+      return 0;
     case WM_KEYDOWN:
       Form_KeyDown(wp);
       return 0;
@@ -478,6 +561,9 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case kWmEnterSetup:
       EnterSetup();  // `this` is gone afterwards
+      return 0;
+    case kWmTakeForeground:
+      if (lock_up_) TakeForeground();
       return 0;
     case WM_LBUTTONDOWN:
       Image1_Click();
@@ -495,14 +581,22 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (LOWORD(wp) == WA_INACTIVE) {
         HWND f = GetFocus();
         focus_child_ = (f == Text9_ || f == Text10_) ? f : nullptr;
-      } else if (focus_child_ && (GetWindowLongPtrW(focus_child_, GWL_STYLE) & WS_VISIBLE)) {
-        SetFocus(focus_child_);
+        if (lock_up_) PostMessageW(hwnd_, kWmTakeForeground, 0, 0);
       } else {
-        SetFocus(hwnd_);
+        SetFocus(FocusTarget());
       }
       return 0;
     case WM_DISPLAYCHANGE:
       LayOut();
+      return 0;
+    case WM_DPICHANGED:
+      // The lock keeps covering its monitor, picture and covers as they
+      // are; only the text and the boxes follow the scale.
+      dpi_ = ReadDpiChange(wp, lp).dpi;
+      MarkWindowDpi(hwnd_, dpi_);
+      ScaleFontsAndBoxes();
+      PlaceLabels();
+      RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
       return 0;
     case WM_HOTKEY:
       return 0;  // Alt+Tab, held here so that it switches nowhere
@@ -526,9 +620,18 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       }
       return Window::HandleMessage(msg, wp, lp);
     case WM_QUERYENDSESSION:
+      // Yes, and nothing more: the session may yet not end (another program
+      // vetoes it), and anyone can send this message.
       return Form_QueryUnload(UnloadMode::Windows) ? FALSE : TRUE;
     case WM_ENDSESSION:
-      if (wp && AnswerClose(UnloadMode::Windows).release_hook) DestroyWindow(hwnd_);
+      // The window, the hook and the covers stay until the system ends the
+      // process; only the user's accessibility hot keys go back now, since
+      // the process may be ended at any moment after this returns. Should it
+      // live on, the next Timer1 tick clears them again.
+      if (wp && lock_up_) {
+        shortcuts_.Release();
+        session_ending_ = true;
+      }
       return 0;
     case WM_DESTROY:
       Form_Unload();

@@ -1,20 +1,25 @@
 // Form2, the lock window: a borderless topmost window over the primary
 // monitor (plain cover windows over the others) with the background picture,
 // the caption, six message lines of the drive watch and the two password
-// boxes. Its guards (keyboard hook, Alt+Tab hot key, close refusal, topmost
-// timer, covers) are in force before the lock counts as up.
+// boxes. Its guards (watchdog, keyboard hook, Alt+Tab hot key, cleared
+// accessibility hot keys, close refusal, topmost and foreground timer,
+// covers) are in force before the lock counts as up, and only the three ways
+// out (key drive, unlock password, setup password) take them down.
 #pragma once
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/window_win.h"
 #include "config/cipher.h"
+#include "drives/probe_worker.h"
 #include "lock/drive_watch.h"
 #include "lock/key_guard.h"
 #include "lock/keyboard_hook_win.h"
 #include "lock/lock_layout.h"
 #include "lock/password_box.h"
+#include "lock/shortcut_guard_win.h"
 
 namespace tolvane {
 
@@ -24,9 +29,9 @@ bool ShowLockWindow();
 
 class Form2 : public Window {
  public:
-  static constexpr UINT_PTR kTimer1 = 1;  // topmost, 500 ms
+  static constexpr UINT_PTR kTimer1 = 1;  // topmost, foreground and watchdog, 500 ms
   static constexpr UINT kTimer1Interval = 500;
-  static constexpr UINT_PTR kTimer2 = 2;  // drive watch, 1000 ms
+  static constexpr UINT_PTR kTimer2 = 2;  // drive watch, 1000 ms: asks the watch's worker for a tick
   static constexpr UINT kTimer2Interval = 1000;
   static constexpr int kHotKeyAltTab = 1;
 
@@ -52,11 +57,21 @@ class Form2 : public Window {
   void Text_Change(Box box);
   void Timer1_Timer();
   void Timer2_Timer();
+  void Watch_Tick();  // a tick's result is back from the worker
+  void StartDriveWatch();
   void EnterSetup();
+  // Every legitimate way out: the shortcuts come back, the watchdog stands
+  // down, other programs may take the foreground again.
+  void LeaveLock();
+  void TakeForeground();
+  HWND FocusTarget() const;
 
   void CreateControls();
   void ReadAppearance();
+  // The fonts of the lines and the boxes and the boxes' place, at dpi_.
+  void ScaleFontsAndBoxes();
   void LayOut();
+  void PlaceLabels();  // the caption and the lines on the screen as laid out
   void LoadImage1();
   void LayCovers(const std::vector<Rect>& rects);
   void DestroyCovers();
@@ -78,6 +93,8 @@ class Form2 : public Window {
   HGDIOBJ image_dc_old_ = nullptr;
   HFONT label2_font_ = nullptr;
   HFONT label1_font_ = nullptr;
+  CaptionFont caption_font_;            // the caption's font as the settings give it
+  int dpi_ = 96;                        // the DPI of the monitor the lock covers
   COLORREF label2_color_ = 0;
   int label2_height_ = 0;
   int label1_height_ = 0;
@@ -96,6 +113,11 @@ class Form2 : public Window {
   std::wstring Text11;                  // the "photo" setting
   std::vector<std::wstring> List1;      // removable drives of the last tick
   KeyboardHook hHook;                   // the keyboard guard (hook thread)
+  // The drive watch's worker: the probe and the key-file reads never run on
+  // this window's thread. RequestTick asks for a tick at once (at a drive's
+  // arrival, say).
+  std::unique_ptr<ProbeWorker<WatchTick>> watch_;
+  SystemShortcutGuard shortcuts_;       // accessibility hot keys, cleared while locked
 
   PasswordBoxes boxes_{L""};
   NumberFormat nf_;
@@ -103,6 +125,7 @@ class Form2 : public Window {
   bool lock_up_ = false;
   bool syncing_ = false;                // the window itself is setting a box's text
   HWND focus_child_ = nullptr;          // the box that had the focus when the window lost activation
+  bool session_ending_ = false;         // told the session ends: the shortcuts are back until the next tick
 };
 
 }  // namespace tolvane

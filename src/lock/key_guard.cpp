@@ -29,9 +29,15 @@ bool IsBlockedKey(const KeyEvent& e) {
     case kVkApps:
     case kVkSleep:
     case kVk255:
+    // PrtScn opens the screen-snip overlay above every window on current
+    // versions; with left Alt and left Shift it toggles high contrast.
+    case kVkSnapshot:
       return true;
     default:
-      return false;
+      // Browser, volume, media and launch keys: the shell acts on them
+      // itself, starting a browser, mail or media program, or showing its
+      // flyouts above the lock.
+      return e.vk >= kVkBrowserBack && e.vk <= kVkLaunchApp2;
   }
 }
 
@@ -51,8 +57,8 @@ bool KeyGuard::Decide(std::uint32_t message, std::uint32_t vk, std::uint32_t fla
 
 CloseAnswer AnswerClose(UnloadMode mode) {
   CloseAnswer a;
-  a.refuse = mode == UnloadMode::Menu;
-  a.release_hook = !a.refuse;
+  a.refuse = mode != UnloadMode::Code && mode != UnloadMode::Windows;
+  a.release_hook = mode == UnloadMode::Code;
   return a;
 }
 

@@ -24,6 +24,9 @@ inline constexpr std::uint32_t kVk255 = 255;
 inline constexpr std::uint32_t kVkControl = 17;
 inline constexpr std::uint32_t kVkLeftControl = 0xA2;
 inline constexpr std::uint32_t kVkRightControl = 0xA3;
+inline constexpr std::uint32_t kVkSnapshot = 0x2C;       // PrtScn
+inline constexpr std::uint32_t kVkBrowserBack = 0xA6;    // first of the browser, media and launch keys
+inline constexpr std::uint32_t kVkLaunchApp2 = 0xB7;     // last of them
 
 // Bit of the event's flags that says Alt was held (LLKHF_ALTDOWN).
 inline constexpr std::uint32_t kFlagAltDown = 0x20;
@@ -38,8 +41,9 @@ struct KeyEvent {
 
 // True when the event is one of the blocked key strokes: Alt+Tab, Alt+Esc,
 // Alt+F4, Ctrl+Esc (with or without Shift), either Windows key, the
-// context-menu key, Sleep and code 255. Down and up halves alike; Alt, Ctrl
-// and Shift themselves always pass. Messages other than the four keyboard
+// context-menu key, Sleep, code 255, PrtScn and the browser, media and launch
+// keys (VK_BROWSER_BACK to VK_LAUNCH_APP2). Down and up halves alike; Alt,
+// Ctrl and Shift themselves always pass. Messages other than the four keyboard
 // messages pass.
 bool IsBlockedKey(const KeyEvent& e);
 
@@ -69,12 +73,15 @@ enum class UnloadMode {
 };
 
 struct CloseAnswer {
-  bool refuse = false;       // the window stays up
+  bool refuse = false;       // the request is answered "no"
   bool release_hook = false; // the window goes: the keyboard hook goes with it
 };
 
-// Only the window's own close command is refused; every other close goes
-// ahead and takes the keyboard hook with it.
+// Only the program's own code takes the lock window down (the setup password).
+// A shutdown or log-off is not vetoed, a veto would only hold the session
+// hostage, but the window and its guards stay until the system really ends
+// the process: the end-of-session messages can be cancelled, or sent by any
+// other program. Every other close is refused.
 CloseAnswer AnswerClose(UnloadMode mode);
 
 }  // namespace tolvane

@@ -30,11 +30,7 @@ bool KeyboardHook::Start() {
   }
   WaitForSingleObject(ready, INFINITE);
   CloseHandle(ready);
-  if (!installed_.load()) {
-    thread_.join();  // the thread has already returned
-    return false;
-  }
-  return true;
+  return installed_.load();
 }
 
 void KeyboardHook::Stop() {
@@ -51,13 +47,37 @@ void KeyboardHook::Run(HANDLE ready) {
   KeyGuard guard;
   t_hook = this;
   t_guard = &guard;
-  HHOOK hook = SetWindowsHookExW(WH_KEYBOARD_LL, Proc, GetModuleHandleW(nullptr), 0);
+  HHOOK hook = install_(WH_KEYBOARD_LL, Proc, GetModuleHandleW(nullptr), 0);
+  if (hook) installs_.fetch_add(1);
   installed_.store(hook != nullptr);
   SetEvent(ready);  // `ready` belongs to Start from here on
-  if (!hook) return;
+  DWORD interval = hook ? reinstall_ms_ : kRetryMs;
+  UINT_PTR timer = SetTimer(nullptr, 0, interval, nullptr);
   // The system calls the hook procedure from inside this loop.
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-  UnhookWindowsHookEx(hook);
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (msg.message == WM_TIMER && msg.hwnd == nullptr && msg.wParam == timer) {
+      // The new hook goes in before the old one comes out, so no key slips
+      // through between the two. Whether Windows had dropped the old one
+      // cannot be asked; removing a dropped hook merely fails.
+      HHOOK fresh = install_(WH_KEYBOARD_LL, Proc, GetModuleHandleW(nullptr), 0);
+      if (fresh) {
+        if (hook) UnhookWindowsHookEx(hook);
+        hook = fresh;
+        installs_.fetch_add(1);
+        installed_.store(true);
+      }
+      const DWORD next = hook ? reinstall_ms_ : kRetryMs;
+      if (next != interval) {
+        KillTimer(nullptr, timer);
+        interval = next;
+        timer = SetTimer(nullptr, 0, interval, nullptr);
+      }
+      continue;
+    }
+    DispatchMessageW(&msg);
+  }
+  KillTimer(nullptr, timer);
+  if (hook) UnhookWindowsHookEx(hook);
   installed_.store(false);
   t_guard = nullptr;
   t_hook = nullptr;

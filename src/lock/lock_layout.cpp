@@ -1,5 +1,6 @@
 #include "lock/lock_layout.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tolvane {
@@ -18,11 +19,14 @@ bool Contains(const Rect& outer, const Rect& inner) {
 
 }  // namespace
 
-LockLayout LayoutLabels(int width, int height) {
+LockLayout LayoutLabels(int width, int height, int caption_height, int line_height) {
   LockLayout l;
   const int left = Divide(width, kLeftDivisor);
-  l.label2 = {left, Divide(height, kLabel2Divisor)};
-  for (std::size_t i = 0; i < l.label1.size(); ++i) l.label1[i] = {left, Divide(height, kLabel1Divisors[i])};
+  const auto on_screen = [height](int top, int extent) { return std::max(0, std::min(top, height - extent)); };
+  l.label2 = {left, on_screen(Divide(height, kLabel2Divisor), caption_height)};
+  for (std::size_t i = 0; i < l.label1.size(); ++i) {
+    l.label1[i] = {left, on_screen(Divide(height, kLabel1Divisors[i]), line_height)};
+  }
   return l;
 }
 

@@ -24,8 +24,11 @@ struct LockLayout {
 
 // Positions on a background of `width` x `height` pixels: the caption at
 // H / 1.12, the lines at H / 2, 1.85, 1.75, 1.65, 1.4 and 1.25, all at W / 25
-// from the left, rounded to the nearest pixel.
-LockLayout LayoutLabels(int width, int height);
+// from the left, rounded to the nearest pixel. A caption `caption_height`
+// tall, or a line `line_height` tall, that would run off the bottom of the
+// screen there (a large caption font, a high display scale on a low screen)
+// is raised until it ends at the bottom edge.
+LockLayout LayoutLabels(int width, int height, int caption_height = 0, int line_height = 0);
 
 // System colour index of the design caption colour (COLOR_HIGHLIGHTTEXT).
 inline constexpr std::uint32_t kHighlightTextColour = 14;

@@ -9,75 +9,29 @@
 #include "config/settings.h"
 #include "resource.h"
 #include "config/fileio.h"
-#include "setup/drive_list.h"
-#include "lock/form2_win.h"
+#include "drives/drives_win.h"
 #include "setup/save_config.h"
+#include "setup/status_line.h"
 #include "skin/mskinbutton_win.h"
-#include "setup/drives_win.h"
 #include "tray/form3_win.h"
 #include "tray/tuopan_win.h"
 
 namespace tolvane {
-namespace {
-
-
-// The settings file as it was before a save, to put back when the save fails.
-struct SettingsSnapshot {
-  std::wstring path;
-  bool existed = false;
-  std::string bytes;
-
-  static SettingsSnapshot Take() {
-    SettingsSnapshot s;
-    s.path = SettingsFilePath();
-    s.existed = PathExists(s.path) && ReadFileBytes(s.path, s.bytes);
-    return s;
-  }
-  void Restore() const {
-    if (existed) {
-      ReplaceFileAtomically(path, bytes);
-    } else {
-      DeleteFileAt(path);
-    }
-  }
-};
-
-// Writes the key file as a byte-for-byte copy of the settings file and makes
-// sure it reached the drive: users pull USB sticks right after saving.
-// Returns 0 or the system error code.
-DWORD WriteKeyFile(const std::wstring& key_path, const std::string& bytes) {
-  QuietDriveErrors quiet;
-  DWORD error = 0;
-  HANDLE f = CreateFileW(key_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) {
-    error = GetLastError();
-  } else {
-    DWORD written = 0;
-    if (!WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size() || !FlushFileBuffers(f)) {
-      error = GetLastError();
-      if (error == 0) error = ERROR_WRITE_FAULT;
-    }
-    CloseHandle(f);
-    if (error != 0) DeleteFileW(key_path.c_str());
-  }
-  return error;
-}
-
-
-}  // namespace
 
 bool Form1::Load() {
   HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TOLVANE));
   if (!RegisterFormClass(TOLVANE_FORM1_CLASS, icon)) return false;
 
-  // Frameless: the window is all client area, 340 x 263, centred on the work area.
+  // Frameless: the window is all client area, 340 x 263 at 96 DPI, centred
+  // on the work area. Its DPI is known once it exists.
   const POINT at = CentredOnWorkArea(kClientWidth, kClientHeight);
   if (!CreateFormWindow(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, TOLVANE_FORM1_CLASS, kProductTitle,
                         WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX, at.x, at.y, kClientWidth,
                         kClientHeight, nullptr)) {
     return false;
   }
+  layout_.Attach(hwnd_, WindowDpi(hwnd_));
+  Chrome::CentreAtDpi(hwnd_, layout_.dpi());
   TheApp().FormLoaded();
   Form_Load();
   return true;
@@ -101,25 +55,24 @@ void Form1::Form_Load() {
   // SS_NOTIFY: a press on a label is not a press on the background, so it
   // doesn't start a move.
   const DWORD label = WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_NOTIFY;
-  Label4_ = CreateControl(hwnd_, L"STATIC", kProductTitle, label, 32, 10, 200, 17, IDC_FORM1_LABEL4);
-  SendMessageW(Label4_, WM_SETFONT, reinterpret_cast<WPARAM>(Chrome::TitleFont()), FALSE);
+  Label4_ = layout_.Create(L"STATIC", kProductTitle, label, {32, 10, 200, 17}, IDC_FORM1_LABEL4, 0,
+                           FontRole::Title);
   chrome_.Attach(hwnd_, IDC_FORM1_CLOSE, /*title_icon=*/true);
-  List1_ = CreateControl(hwnd_, L"LISTBOX", L"",
-                         WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT, 14, 46, 150, 146,
-                         IDC_FORM1_LIST1, WS_EX_CLIENTEDGE);
+  List1_ = layout_.Create(L"LISTBOX", L"", WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
+                          {14, 46, 150, 146}, IDC_FORM1_LIST1, WS_EX_CLIENTEDGE);
   // A short guide on the header, beside the list.
-  Hint_ = CreateControl(hwnd_, L"STATIC", L"选一个U盘作为钥匙，\r\n设置解锁密码后保存。", label, 180, 52, 150, 36, 0);
-  Label1_ = CreateControl(hwnd_, L"STATIC", L"输入密码:", label, 180, 106, 140, 16, IDC_FORM1_LABEL1);
-  Text1_ = CreateControl(hwnd_, L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, 180, 124, 146,
-                         22, IDC_FORM1_TEXT1, WS_EX_CLIENTEDGE);
-  Label2_ = CreateControl(hwnd_, L"STATIC", L"再次输入:", label, 180, 154, 140, 16, IDC_FORM1_LABEL2);
-  Text2_ = CreateControl(hwnd_, L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, 180, 172, 146,
-                         22, IDC_FORM1_TEXT2, WS_EX_CLIENTEDGE);
-  Label3_ = CreateControl(hwnd_, L"STATIC", kStatusChoose, label, 14, 210, 312, 16, IDC_FORM1_LABEL3);
-  Command1_ = CreateControl(hwnd_, L"BUTTON", L"保存配置", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 60, 231, 96, 25,
-                            IDC_FORM1_COMMAND1);
-  Command2_ = CreateControl(hwnd_, L"BUTTON", L"卸载配置", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 184, 231, 96, 25,
-                            IDC_FORM1_COMMAND2);
+  Hint_ = layout_.Create(L"STATIC", L"选一个U盘作为钥匙，\r\n设置解锁密码后保存。", label, {180, 52, 150, 36}, 0);
+  Label1_ = layout_.Create(L"STATIC", L"输入密码:", label, {180, 106, 140, 16}, IDC_FORM1_LABEL1);
+  Text1_ = layout_.Create(L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, {180, 124, 146, 22},
+                          IDC_FORM1_TEXT1, WS_EX_CLIENTEDGE);
+  Label2_ = layout_.Create(L"STATIC", L"再次输入:", label, {180, 154, 140, 16}, IDC_FORM1_LABEL2);
+  Text2_ = layout_.Create(L"EDIT", L"", WS_VISIBLE | WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL, {180, 172, 146, 22},
+                          IDC_FORM1_TEXT2, WS_EX_CLIENTEDGE);
+  Label3_ = layout_.Create(L"STATIC", kStatusChoose, label, {14, 210, 312, 16}, IDC_FORM1_LABEL3);
+  Command1_ = layout_.Create(L"BUTTON", L"保存配置", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, {60, 231, 96, 25},
+                             IDC_FORM1_COMMAND1);
+  Command2_ = layout_.Create(L"BUTTON", L"卸载配置", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, {184, 231, 96, 25},
+                             IDC_FORM1_COMMAND2);
   // The password boxes show "*" for every character.
   SendMessageW(Text1_, EM_SETPASSWORDCHAR, L'*', 0);
   SendMessageW(Text2_, EM_SETPASSWORDCHAR, L'*', 0);
@@ -137,33 +90,41 @@ void Form1::Form_Load() {
     // Should the lock window fail to come up (desktop heap exhausted), the
     // setup window must not appear in its place: that would hand out the
     // configuration without a password. Timer1 tries again.
-    lock_pending_ = !ShowLockWindow();
+    lock_pending_ = !TheApp().ShowLock();
   } else {
     ShowTrayBalloon(hwnd_, L"你还没有配置Tolvane哦！",
                     std::wstring(L"欢迎使用 ") + kSiteName + L" " + kProductName, NIIF_INFO);
     ShowWindow(hwnd_, SW_SHOWNORMAL);
     SetForegroundWindow(hwnd_);
   }
-  ScanDrives();
+  // The scan runs on a worker of its own: a drive that takes seconds to answer
+  // must not freeze this window, nor the lock window, which shares its thread.
+  scan_ = std::make_unique<ProbeWorker<std::vector<std::wstring>>>(
+      [drives = TheApp().Drives(), nf = UserNumberFormat()] {
+        const auto probe = drives->NewProbe();
+        return ScanRemovableDrives(*probe, nf);
+      },
+      PostTo(hwnd_, kWmScanDone));
+  scan_->RequestTick();
 }
 
-void Form1::ScanDrives() {
-  SystemDriveProbe probe;
-  const auto entries = ScanRemovableDrives(probe, UserNumberFormat());
+void Form1::Scan_Done() {
+  const std::optional<std::vector<std::wstring>> entries = scan_->TakeResult();
+  if (!entries) return;
   SendMessageW(List1_, WM_SETREDRAW, FALSE, 0);
   SendMessageW(List1_, LB_RESETCONTENT, 0, 0);
-  for (const auto& e : entries) SendMessageW(List1_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(e.c_str()));
+  for (const auto& e : *entries) SendMessageW(List1_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(e.c_str()));
   SendMessageW(List1_, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(List1_, nullptr, TRUE);
 }
 
 void Form1::Timer1_Timer() {
-  if (lock_pending_) lock_pending_ = !ShowLockWindow();
+  if (lock_pending_) lock_pending_ = !TheApp().ShowLock();
   const bool list_empty = SendMessageW(List1_, LB_GETCOUNT, 0, 0) <= 0;
   const std::wstring current = GetText(Label3_);
   const std::wstring status = RefreshedStatusLine(current, list_empty, Text3_);
   if (status != current) SetWindowTextW(Label3_, status.c_str());
-  ScanDrives();
+  if (scan_) scan_->RequestTick();
 }
 
 void Form1::List1_Click() {
@@ -190,42 +151,14 @@ void Form1::Command1_Click() {
   }
   txtCipher_.assign(check.cipher.begin(), check.cipher.end());  // printable ASCII only
 
-  // Every step below either completes or puts the settings file back exactly
-  // as it was: a refused save must never cost the user a working configuration.
-  const SettingsSnapshot before = SettingsSnapshot::Take();
-  if (WriteOption(kSettingsSection, L"drive", Text3_) != WriteResult::Ok ||
-      WriteOption(kSettingsSection, L"name", txtCipher_) != WriteResult::Ok) {
-    before.Restore();
-    Message(SettingsWriteFailedMessage(before.path), MB_ICONERROR);
-    return;
+  SaveResult result;
+  {
+    QuietDriveErrors quiet;
+    result = SaveConfiguration(Text3_, check.cipher, KeyFilePath(Text3_));
   }
-  // The key file carries the bare cipher: copy the settings file now, before
-  // the prefix goes in front of it.
-  std::string key_bytes;
-  if (!ReadFileBytes(before.path, key_bytes)) {
-    before.Restore();
-    Message(SettingsWriteFailedMessage(before.path), MB_ICONERROR);
-    return;
-  }
-  const std::wstring key_path = KeyFilePath(Text3_);
-  const DWORD key_attributes = GetFileAttributesW(key_path.c_str());
-  const bool read_only_key =
-      key_attributes != INVALID_FILE_ATTRIBUTES && (key_attributes & FILE_ATTRIBUTE_READONLY) != 0;
-  // A read-only key file is never overwritten, whatever the file system
-  // would allow: the user marked it so, and must clear the mark first.
-  const DWORD copy_error = read_only_key ? ERROR_ACCESS_DENIED : WriteKeyFile(key_path, key_bytes);
-  if (copy_error != 0) {
-    before.Restore();
-    // A drive that refuses the write (a write-protect switch, a read-only
-    // medium) reports "write protected" or "access denied"; a read-only key
-    // file left from before also gives "access denied" but needs another fix.
-    const bool refused = (copy_error == ERROR_WRITE_PROTECT || copy_error == ERROR_ACCESS_DENIED) && !read_only_key;
-    Message(refused ? WriteProtectedMessage(Text3_) : CopyFailedMessage(Text3_), MB_ICONERROR);
-    return;
-  }
-  if (WriteOption(kSettingsSection, L"name", std::wstring(CipherPrefix) + txtCipher_) != WriteResult::Ok) {
-    before.Restore();
-    Message(SettingsWriteFailedMessage(before.path), MB_ICONERROR);
+  if (result.outcome != SaveOutcome::Saved) {
+    // The setup window stays with its inputs for another try.
+    Message(result.message, MB_ICONERROR);
     return;
   }
   // The new configuration takes effect at the next start; the appearance
@@ -239,26 +172,20 @@ void Form1::Command2_Click() {
     Message(kMsgRemoveNoDrive, MB_ICONINFORMATION);
     return;
   }
-  // Remove whatever can be removed, then say what could not.
-  std::wstring failures;
-  const std::wstring settings = SettingsFilePath();
-  if (PathExists(settings) && !DeleteFileAt(settings)) failures += L"\r\n" + settings;
+  RemoveResult result;
   {
     QuietDriveErrors quiet;
-    const std::wstring key = KeyFilePath(Text3_);
-    if (PathExists(key) && !DeleteFileAt(key)) failures += L"\r\n" + key;
+    result = RemoveConfiguration(KeyFilePath(Text3_));
   }
-  if (!failures.empty()) {
-    Message(L"以下文件无法删除（可能是只读文件，或U盘已拔出）：" + failures, MB_ICONERROR);
-    return;
-  }
-  Message(kMsgRemoved, MB_ICONINFORMATION);
+  Message(result.message, result.outcome == RemoveOutcome::Removed ? MB_ICONINFORMATION : MB_ICONERROR);
 }
 
 void Form1::Form_Resize(WPARAM state) {
   // Minimised, the window leaves the taskbar; the tray icon brings it back.
   if (state == SIZE_MINIMIZED) ShowWindow(hwnd_, SW_HIDE);
 }
+
+void Form1::Form_DpiChanged(const DpiChange& change) { chrome_.ChangeDpi(layout_, change); }
 
 void Form1::Tray_Mouse(UINT mouse_msg) {
   // While the screen is locked the icon leads nowhere: both the window and the
@@ -278,6 +205,7 @@ void Form1::Tray_Mouse(UINT mouse_msg) {
 
 void Form1::Form_Unload() {
   KillTimer(hwnd_, kTimer1);
+  if (scan_) scan_->Stop();  // never waits for a drive
   DeleteTrayIcon();
   UnloadForm3();
 }
@@ -296,6 +224,9 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_TIMER:
       if (wp == kTimer1) Timer1_Timer();
       return 0;
+    case kWmScanDone:
+      Scan_Done();
+      return 0;
     case WM_COMMAND:
       if (LOWORD(wp) == IDC_FORM1_LIST1 && HIWORD(wp) == LBN_SELCHANGE) List1_Click();
       if (LOWORD(wp) == IDC_FORM1_CLOSE && HIWORD(wp) == STN_CLICKED) Unload();
@@ -311,6 +242,9 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_SIZE:
       Form_Resize(wp);
       return 0;
+    case WM_DPICHANGED:
+      Form_DpiChanged(ReadDpiChange(wp, lp));
+      return 0;
     case WM_CTLCOLORSTATIC: {
       HDC dc = reinterpret_cast<HDC>(wp);
       HWND ctl = reinterpret_cast<HWND>(lp);
@@ -322,6 +256,7 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_DESTROY:
       Form_Unload();
+      layout_.Detach();
       return 0;
     case WM_NCDESTROY:
       TheApp().FormUnloaded();

@@ -2,11 +2,14 @@
 // tray icon, decides at start whether to lock, keeps the list of removable
 // drives fresh and saves or removes the configuration.
 #pragma once
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "app/window_win.h"
 #include "appearance/chrome_win.h"
 #include "config/cipher.h"
+#include "drives/probe_worker.h"
 
 namespace tolvane {
 
@@ -16,6 +19,8 @@ class Form1 : public Window {
   static constexpr int kClientHeight = 263;
   static constexpr UINT_PTR kTimer1 = 1;
   static constexpr UINT kTimer1Interval = 3000;
+  // Posted by the drive scan's worker: a fresh list is ready.
+  static constexpr UINT kWmScanDone = WM_APP + 21;
 
   // Creates the window and runs Form_Load. False when the window can't be made.
   bool Load();
@@ -25,6 +30,8 @@ class Form1 : public Window {
   void Unload();
   // Puts the close box back to its normal picture.
   void refreshSkin() { chrome_.refreshSkin(); }
+  // Configured, but the lock window could not come up yet: counts as locked.
+  bool lock_pending() const { return lock_pending_; }
 
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -33,18 +40,21 @@ class Form1 : public Window {
   void Form_Load();
   void Form_Unload();
   void Form_Resize(WPARAM state);
+  void Form_DpiChanged(const DpiChange& change);
   void Tray_Mouse(UINT mouse_msg);
   void Timer1_Timer();
   void List1_Click();
   void Command1_Click();
   void Command2_Click();
-  void ScanDrives();
+  void Scan_Done();
   int Message(const std::wstring& text, UINT icon);
 
   HWND Hint_ = nullptr;
   HWND Label4_ = nullptr, List1_ = nullptr, Label1_ = nullptr, Text1_ = nullptr, Label2_ = nullptr,
        Text2_ = nullptr, Label3_ = nullptr, Command1_ = nullptr, Command2_ = nullptr;
   Chrome chrome_;  // frame picture, close box, moving by the background
+  std::unique_ptr<ProbeWorker<std::vector<std::wstring>>> scan_;  // the drive list's scans, off this thread
+  ScaledLayout layout_;  // the controls at the window's DPI
   bool lock_pending_ = false;  // configured, but the lock window isn't up yet
   std::wstring Text3_;  // Text3: the chosen drive ("E:"), empty until one is chosen
   std::wstring txtCipher_;                     // txtCipher: the cipher text during a save

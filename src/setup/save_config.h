@@ -40,6 +40,49 @@ std::wstring RefusalMessage(SaveRefusal refusal);
 // prefix followed by a non-empty cipher text.
 bool HoldsConfiguration(const std::wstring& name_value);
 
+// The key file's bytes: the section header, "drive" and "name" with the bare
+// cipher, exactly so spelled and nothing else. Every version of the lock
+// finds the cipher in such a file, whatever the settings file holds besides.
+std::string KeyFileBytes(const std::wstring& drive, std::string_view cipher);
+
+enum class SaveOutcome {
+  Saved,
+  SettingsUnreadable,  // an existing settings file could not be read; nothing written
+  KeyReadOnly,         // the old key file is marked read-only; nothing written
+  KeyUnreadable,       // the old key file could not be read, so could not be put back; nothing written
+  KeyRefused,          // the drive refused the write (write protection); nothing changed
+  KeyFailed,           // the key file could not be written; nothing changed
+  SettingsFailed,      // the settings file could not be written; the old key file is back
+  RestoreFailed,       // as SettingsFailed, but the old key file could not be put back
+};
+
+struct SaveResult {
+  SaveOutcome outcome = SaveOutcome::Saved;
+  std::wstring message;  // the error box text; empty when saved
+};
+
+// Saves the configuration: the key file at `key_path` first, each file
+// replaced in one step, then the settings file with "drive" and the prefixed
+// cipher. On any failure both files are as they were; only when the key file
+// cannot be put back does the result say so.
+SaveResult SaveConfiguration(const std::wstring& drive, std::string_view cipher, const std::wstring& key_path);
+
+enum class RemoveOutcome {
+  Removed,
+  SettingsKept,  // the settings file could not be deleted; the key file was left alone
+  KeyKept,       // the settings file is gone, the key file could not be deleted
+};
+
+struct RemoveResult {
+  RemoveOutcome outcome = RemoveOutcome::Removed;
+  std::wstring message;  // the box text
+};
+
+// Deletes the settings file and then the key file at `key_path`. The key
+// file goes only once the settings file is gone, so a half-done remove never
+// leaves a lock that starts without a key to open it.
+RemoveResult RemoveConfiguration(const std::wstring& key_path);
+
 // Message box texts.
 inline constexpr wchar_t kMsgTitle[] = L"提示：";
 inline constexpr wchar_t kMsgRemoveNoDrive[] = L"请先选择要卸载配置信息的U盘！";
@@ -47,5 +90,7 @@ inline constexpr wchar_t kMsgRemoved[] = L"挂机锁配置信息已清除，感�
 std::wstring WriteProtectedMessage(const std::wstring& drive);
 std::wstring CopyFailedMessage(const std::wstring& drive);
 std::wstring SettingsWriteFailedMessage(const std::wstring& path);
+std::wstring SettingsUnreadableMessage(const std::wstring& path);
+std::wstring KeyRestoreFailedMessage(const std::wstring& settings_path, const std::wstring& key_path);
 
 }  // namespace tolvane

@@ -1,5 +1,7 @@
 #include "face_template.h"
 
+#include "app/display_scale.h"
+
 namespace tolvane::skin {
 namespace {
 
@@ -104,29 +106,38 @@ std::uint32_t TemplatePixel(int x, int y) {
   return kTemplate[y][x];
 }
 
-std::array<FacePiece, 9> FacePieces(int state, int w, int h) {
+std::array<FacePiece, 9> FacePieces(int state, int w, int h, int dpi) {
   const int y0 = kBandHeight * state;
-  const int right = w - kSideWidth;
-  const int bottom = h - kEndHeight;
-  const int midW = w - 2 * kSideWidth;
-  const int midH = h - 2 * kEndHeight;
+  const int cw = ScaleToDpi(kSideWidth, dpi);
+  const int ch = ScaleToDpi(kEndHeight, dpi);
+  const int right = w - cw;
+  const int bottom = h - ch;
+  const int midW = w - 2 * cw;
+  const int midH = h - 2 * ch;
   const int srcMidY = y0 + kEndHeight;
   const int srcBottomY = y0 + kEndHeight + kMiddleRows;
   using enum PieceCall;
+  // At the design size the corners are copied pixel for pixel.
+  const PieceCall corner = (cw == kSideWidth && ch == kEndHeight) ? Copy : Stretch;
   return {{
-      {Copy, {0, y0, 4, 5}, {0, 0, 4, 5}},
-      {Stretch, {4, y0, 1, 5}, {4, 0, midW, 5}},
-      {Copy, {5, y0, 4, 5}, {right, 0, 4, 5}},
-      {Stretch, {0, srcMidY, 4, kMiddleRows}, {0, 5, 4, midH}},
-      {Stretch, {5, srcMidY, 4, kMiddleRows}, {right, 5, 4, midH}},
-      {Copy, {0, srcBottomY, 4, 5}, {0, bottom, 4, 5}},
-      {Copy, {5, srcBottomY, 4, 5}, {right, bottom, 4, 5}},
-      {Stretch, {4, srcBottomY, 1, 5}, {4, bottom, midW, 5}},
-      {Stretch, {4, srcMidY, 1, kMiddleRows}, {4, 5, midW, midH}},
+      {corner, {0, y0, 4, 5}, {0, 0, cw, ch}},
+      {Stretch, {4, y0, 1, 5}, {cw, 0, midW, ch}},
+      {corner, {5, y0, 4, 5}, {right, 0, cw, ch}},
+      {Stretch, {0, srcMidY, 4, kMiddleRows}, {0, ch, cw, midH}},
+      {Stretch, {5, srcMidY, 4, kMiddleRows}, {right, ch, cw, midH}},
+      {corner, {0, srcBottomY, 4, 5}, {0, bottom, cw, ch}},
+      {corner, {5, srcBottomY, 4, 5}, {right, bottom, cw, ch}},
+      {Stretch, {4, srcBottomY, 1, 5}, {cw, bottom, midW, ch}},
+      {Stretch, {4, srcMidY, 1, kMiddleRows}, {cw, ch, midW, midH}},
   }};
 }
 
-Box CaptionBox(int w, int h) { return {2, 2, w - 2, h - 2}; }
+Box CaptionBox(int w, int h, int dpi) {
+  const int inset = ScaleToDpi(2, dpi);
+  return {inset, inset, w - inset, h - inset};
+}
+
+int RegionCorner(int dpi) { return ScaleToDpi(3, dpi); }
 
 std::uint32_t CaptionColour(int state) { return state == kFaceDisabled ? 0x808080u : 0x000000u; }
 

@@ -53,15 +53,22 @@ struct FacePiece {
 // top-left, top, top-right, left, right, bottom-left, bottom-right, bottom,
 // centre. No minimum size: below 8 x 10 the stretched extents go to zero or
 // negative and are handed on as they are.
-std::array<FacePiece, 9> FacePieces(int state, int w, int h);
+// At `dpi` above 96 the slices scale with the button: the corners grow to
+// 4 x 5 design pixels at that DPI and are stretched too. Stretching copies
+// whole template pixels (the engine never asks for a smoothing stretch), so
+// the corners stay crisp; at 96 DPI they are copied as they are.
+std::array<FacePiece, 9> FacePieces(int state, int w, int h, int dpi = 96);
 
 // Rectangle (left, top, right, bottom) that holds the caption and the focus
-// rectangle: the face inset by 2 pixels.
+// rectangle: the face inset by 2 design pixels at `dpi`.
 struct Box {
   int left, top, right, bottom;
   bool operator==(const Box&) const = default;
 };
-Box CaptionBox(int w, int h);
+Box CaptionBox(int w, int h, int dpi = 96);
+
+// Corner size of the rounded window region of a button at `dpi`.
+int RegionCorner(int dpi);
 
 // Caption colour, RRGGBB: grey on the disabled face, black on the others.
 std::uint32_t CaptionColour(int state);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/dpi_win.h"
 #include "face_template.h"
 #include "fade.h"
 #include "skin_classes.h"
@@ -22,7 +23,6 @@ int g_formCount = 0;
 // Owner-drawn buttons stop painting their own face; the bits are cleared
 // again on the way out.
 constexpr LONG_PTR kOwnerDrawBits = BS_OWNERDRAW;  // 0x0B
-constexpr int kRegionCorner = 3;
 
 INT_PTR PropInt(HWND hwnd, const wchar_t* name) {
   return reinterpret_cast<INT_PTR>(GetPropW(hwnd, name));
@@ -66,8 +66,10 @@ HDC Surface(HWND hwnd, int state) {
   return static_cast<HDC>(GetPropW(hwnd, SurfaceDcProp(state)));
 }
 
-HRGN ButtonRegion(Size size) {
-  return CreateRoundRectRgn(0, 0, size.w + 1, size.h + 1, kRegionCorner, kRegionCorner);
+// The corners round off by 3 design pixels at the button's DPI.
+HRGN ButtonRegion(HWND hwnd, Size size) {
+  const int corner = RegionCorner(WindowDpi(hwnd));
+  return CreateRoundRectRgn(0, 0, size.w + 1, size.h + 1, corner, corner);
 }
 
 ButtonLook ReadLook(HWND hwnd) {
@@ -120,7 +122,7 @@ void ResizeFaces(HWND hwnd) {
   }
   PaintFaces(hwnd);
   ReleaseDC(hwnd, windowDc);
-  SetWindowRgn(hwnd, ButtonRegion(size), TRUE);
+  SetWindowRgn(hwnd, ButtonRegion(hwnd, size), TRUE);
 }
 
 // Lays the target face over whatever the screen shows, a little more opaque
@@ -181,12 +183,14 @@ void PaintFaces(HWND hwnd) {
   caption.resize(static_cast<std::size_t>(std::max(0, GetWindowTextW(hwnd, caption.data(), length + 1))));
   // No font (the control uses the system font): the surface keeps the one it has.
   HFONT font = reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0));
-  const Box box = CaptionBox(size.w, size.h);
+  // The slices and the caption's inset scale with the form the button is on.
+  const int dpi = WindowDpi(hwnd);
+  const Box box = CaptionBox(size.w, size.h, dpi);
   for (int s = 0; s < kFaceStateCount; ++s) {
     HDC dc = Surface(hwnd, s);
     if (font) SelectObject(dc, font);
     SetBkMode(dc, TRANSPARENT);
-    for (const FacePiece& p : FacePieces(s, size.w, size.h)) {
+    for (const FacePiece& p : FacePieces(s, size.w, size.h, dpi)) {
       if (p.call == PieceCall::Copy) {
         BitBlt(dc, p.dest.x, p.dest.y, p.dest.width, p.dest.height, g_templateDc, p.source.x, p.source.y, SRCCOPY);
       } else {
@@ -345,7 +349,7 @@ int SkinButton(HWND hwnd) {
   SetPropInt(hwnd, kPropOldState, IsWindowEnabled(hwnd) ? kFaceNormal : kFaceDisabled);
   SetPropInt(hwnd, kPropAlphaLevel, 0);
   // The system owns the region from here on.
-  SetWindowRgn(hwnd, ButtonRegion(size), TRUE);
+  SetWindowRgn(hwnd, ButtonRegion(hwnd, size), TRUE);
   Subclass(hwnd, ButtonWndProc);
   ++g_buttonCount;
   return 1;

@@ -1,6 +1,7 @@
 // abot, the about box: product and version, author, contact, the web site as
 // a link and the copyright. One at most: asking again brings it forward.
 #pragma once
+#include "app/dpi_win.h"
 #include "app/window_win.h"
 
 namespace tolvane {
@@ -22,11 +23,19 @@ class About : public Window {
 
  private:
   void Form_Load();
+  void Form_DpiChanged(const DpiChange& change);
   void Label4_Click();
+  // The link font and the icon picture, made for the layout's DPI.
+  void MakeDpiResources();
+  // Puts the window at r, sized so that its client area is the design one
+  // at the layout's DPI.
+  void FitClientArea(const RECT& r);
 
+  ScaledLayout layout_;
   HWND Label1_ = nullptr, Frame1_ = nullptr, Label5_ = nullptr, Label6_ = nullptr, Label4_ = nullptr,
-       Label2_ = nullptr;
+       Label2_ = nullptr, Icon_ = nullptr;
   HFONT link_font_ = nullptr;
+  HICON icon_picture_ = nullptr;
 };
 
 }  // namespace tolvane

@@ -30,10 +30,14 @@ void AddTrayIcon(HWND window, const std::wstring& icon_file, const std::wstring&
   if (g_icon_record.hIcon) DestroyIcon(g_icon_record.hIcon);
   // The picture comes from ico.ico beside the program so it can be changed
   // without a rebuild; the embedded copy stands in when that file is missing.
-  g_icon_record.hIcon = static_cast<HICON>(LoadImageW(nullptr, icon_file.c_str(), IMAGE_ICON, 16, 16, LR_LOADFROMFILE));
+  // 16 x 16 at 100 %; the notification area's own size at other scales, so
+  // the shell need not enlarge (and blur) a 16-pixel picture.
+  const int size = GetSystemMetrics(SM_CXSMICON) > 0 ? GetSystemMetrics(SM_CXSMICON) : 16;
+  g_icon_record.hIcon =
+      static_cast<HICON>(LoadImageW(nullptr, icon_file.c_str(), IMAGE_ICON, size, size, LR_LOADFROMFILE));
   if (!g_icon_record.hIcon) {
     g_icon_record.hIcon = static_cast<HICON>(
-        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TOLVANE), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TOLVANE), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
   }
   CopyField(g_icon_record.szTip, tip);
   g_icon_added = Shell_NotifyIconW(NIM_ADD, &g_icon_record) != FALSE;

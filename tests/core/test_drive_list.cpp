@@ -2,7 +2,8 @@
 
 #include <map>
 
-#include "setup/drive_list.h"
+#include "drives/drive_list.h"
+#include "setup/status_line.h"
 
 namespace tolvane {
 namespace {

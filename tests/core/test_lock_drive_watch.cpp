@@ -24,15 +24,22 @@ class KeyFiles : public KeyFileSource {
   struct File {
     std::string bytes;
     bool readable = true;
+    std::uint32_t attributes = 0x20;       // archive: an ordinary file
+    std::uint32_t opened_attributes = 0x20;  // of what the read opens
   };
   std::map<std::wstring, File> files;
   std::vector<std::wstring> reads;
 
-  bool Exists(const std::wstring& drive) override { return files.count(drive) != 0; }
-  bool Read(const std::wstring& drive, std::string& bytes, std::size_t limit) override {
+  bool Attributes(const std::wstring& drive, std::uint32_t& attributes) override {
+    if (!files.count(drive)) return false;
+    attributes = files[drive].attributes;
+    return true;
+  }
+  bool Read(const std::wstring& drive, std::uint32_t& attributes, std::string& bytes, std::size_t limit) override {
     reads.push_back(drive);
     const File& f = files.at(drive);
     if (!f.readable) return false;
+    attributes = f.opened_attributes;
     bytes = f.bytes.substr(0, limit);
     return true;
   }
@@ -212,6 +219,44 @@ TEST_F(DriveWatch, FailedChecksKeepTheLock) {
     EXPECT_EQ(t.slots[i].outcome, SlotOutcome::Mismatch) << i;
     EXPECT_EQ(t.slots[i].message, L"你插入的可移动磁盘 " + t.slots[i].drive + L" 密码验证失败哦！") << i;
   }
+}
+
+// A key file that is no ordinary file counts as absent, however well its
+// contents (or its link's target) would match: above all a reparse point,
+// which the system would otherwise follow anywhere, a network path included.
+TEST_F(DriveWatch, KeyFileThatIsNoOrdinaryFileCountsAsAbsent) {
+  const struct {
+    const char* name;
+    std::uint32_t attributes;
+  } cases[] = {
+      {"symbolic link or junction", kAttrReparsePoint | 0x20},
+      {"reparse point directory", kAttrReparsePoint | kAttrDirectory},
+      {"directory", kAttrDirectory},
+      {"hidden", kAttrHidden | 0x20},
+      {"system", kAttrSystem},
+  };
+  for (const auto& c : cases) {
+    keys = {};
+    drives.removable[L'E'] = kStick;
+    keys.files[L"E:"] = {KeyFile(kCipher), true, c.attributes, c.attributes};
+    const WatchTick t = Tick();
+    EXPECT_EQ(t.matched, -1) << c.name;
+    EXPECT_EQ(t.slots[0].message, L"你插入的可移动磁盘 E: 无效哦，换个磁盘试试！") << c.name;
+    EXPECT_TRUE(keys.reads.empty()) << c.name;
+  }
+  // Ordinary, read-only and archive files are key files.
+  for (std::uint32_t a : {0x0u, 0x1u, 0x20u, 0x80u}) EXPECT_TRUE(IsKeyFileAttributes(a)) << a;
+}
+
+// Swapped for a link between the look at its attributes and the read: the
+// attributes of what was opened decide, and the check fails.
+TEST_F(DriveWatch, KeyFileSwappedForALinkBeforeTheReadFails) {
+  drives.removable[L'E'] = kStick;
+  keys.files[L"E:"] = {KeyFile(kCipher), true, 0x20, kAttrReparsePoint | 0x20};
+  const WatchTick t = Tick();
+  EXPECT_EQ(t.matched, -1);
+  EXPECT_EQ(t.slots[0].outcome, SlotOutcome::Mismatch);
+  EXPECT_TRUE(t.slots[0].cipher.empty());
 }
 
 TEST_F(DriveWatch, EmptyStoredCipherNeverReleases) {

@@ -43,6 +43,17 @@ TEST(IsBlockedKey, Table) {
       {"Sleep", kMsgKeyDown, kVkSleep, 0, false, true},
       {"code 255", kMsgKeyUp, kVk255, 0, false, true},
       {"Alt+LWin", kMsgSysKeyDown, kVkLeftWin, kFlagAltDown, false, true},
+      // PrtScn alone, with Alt, and as the high-contrast chord's last key.
+      {"PrtScn down", kMsgKeyDown, kVkSnapshot, 0, false, true},
+      {"PrtScn up", kMsgKeyUp, kVkSnapshot, 0, false, true},
+      {"Alt+PrtScn", kMsgSysKeyDown, kVkSnapshot, kFlagAltDown, false, true},
+      // Both ends of the browser ... launch range and a key inside it.
+      {"browser back", kMsgKeyDown, kVkBrowserBack, 0, false, true},
+      {"browser home", kMsgKeyDown, 0xAC, 0, false, true},
+      {"media play", kMsgKeyUp, 0xB3, 0, false, true},
+      {"launch mail", kMsgKeyDown, 0xB4, 0, false, true},
+      {"launch app 2", kMsgKeyDown, kVkLaunchApp2, 0, false, true},
+      {"launch app 2 up", kMsgKeyUp, kVkLaunchApp2, 0, false, true},
       // Pass-through rows.
       {"Tab alone", kMsgKeyDown, kVkTab, 0, false, false},
       {"Esc alone", kMsgKeyDown, kVkEscape, 0, false, false},
@@ -57,6 +68,10 @@ TEST(IsBlockedKey, Table) {
       {"Shift itself", kMsgKeyDown, kShift, 0, false, false},
       {"Alt+A", kMsgSysKeyDown, kLetterA, kFlagAltDown, false, false},
       {"letter", kMsgKeyDown, kLetterA, 0, false, false},
+      // Just outside the launch range: right Alt below it, the OEM ';' key above.
+      {"right Alt", kMsgSysKeyDown, 0xA5, kFlagAltDown, false, false},
+      {"OEM 1", kMsgKeyDown, 0xBA, 0, false, false},
+      {"Insert beside PrtScn", kMsgKeyDown, 0x2D, 0, false, false},
       // Not a keyboard message: never blocked.
       {"other message LWin", 0x0200, kVkLeftWin, 0, false, false},
   };
@@ -96,20 +111,24 @@ TEST(KeyGuard, CtrlFromTheEventStreamOrTheSystem) {
   EXPECT_FALSE(g.ctrl_seen_down());
 }
 
-TEST(AnswerClose, OnlyTheWindowsOwnCloseIsRefused) {
+TEST(AnswerClose, OnlyTheProgramsOwnCodeTakesTheGuardsDown) {
   const struct {
     UnloadMode mode;
     bool refuse;
+    bool release;
   } cases[] = {
-      {UnloadMode::Menu, true},         {UnloadMode::Code, false},      {UnloadMode::Windows, false},
-      {UnloadMode::TaskManager, false}, {UnloadMode::MdiParent, false}, {UnloadMode::Owner, false},
+      {UnloadMode::Menu, true, false},
+      {UnloadMode::Code, false, true},
+      // A shutdown is not vetoed, yet the guards stay until the process ends.
+      {UnloadMode::Windows, false, false},
+      {UnloadMode::TaskManager, true, false},
+      {UnloadMode::MdiParent, true, false},
+      {UnloadMode::Owner, true, false},
   };
   for (const auto& c : cases) {
     const CloseAnswer a = AnswerClose(c.mode);
     EXPECT_EQ(a.refuse, c.refuse) << static_cast<int>(c.mode);
-    // Whatever closes the window must take the hook with it; a refused close
-    // must leave it in place.
-    EXPECT_EQ(a.release_hook, !c.refuse) << static_cast<int>(c.mode);
+    EXPECT_EQ(a.release_hook, c.release) << static_cast<int>(c.mode);
   }
 }
 

@@ -27,6 +27,18 @@ TEST(LayoutLabels, FractionsOfTheScreen) {
   EXPECT_EQ(wide.label2.x, 77);   // 76.8
 }
 
+// A caption of 27.75 pt at 200 % is about 100 pixels tall: at H / 1.12 on a
+// screen 768 high it would lose its lower part. It ends at the bottom edge
+// instead; lines and captions that fit stay where the fractions put them.
+TEST(LayoutLabels, TallTextStaysOnScreen) {
+  const LockLayout l = LayoutLabels(1024, 768, 100, 30);
+  EXPECT_EQ(l.label2.y, 668);
+  EXPECT_EQ(l.label1[5].y, 614);  // 614 + 30 fits
+  EXPECT_EQ(LayoutLabels(1024, 768, 82, 17).label2.y, 686);  // 686 + 82 = 768 just fits
+  EXPECT_EQ(LayoutLabels(1024, 768, 0, 800).label1[0].y, 0);  // taller than the screen: from the top
+  EXPECT_EQ(LayoutLabels(1920, 1080, 100, 30).label2.y, 964);
+}
+
 // The settings file as the reader sees it; records which keys were asked for.
 struct Settings {
   std::map<std::wstring, std::wstring> values;

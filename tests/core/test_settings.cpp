@@ -13,6 +13,7 @@
 #include "config/cipher.h"
 #include "config/codepage.h"
 #include "config/settings.h"
+#include "settings_fixture.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -20,75 +21,6 @@
 
 namespace tolvane {
 namespace {
-
-namespace fs = std::filesystem;
-
-void SetWindir(const std::wstring& value) {
-#ifdef _WIN32
-  _wputenv_s(L"windir", value.c_str());
-#else
-  setenv("windir", fs::path(value).string().c_str(), 1);
-#endif
-}
-
-std::optional<std::wstring> CurrentWindir() {
-#ifdef _WIN32
-  const wchar_t* v = _wgetenv(L"windir");
-  if (!v) return std::nullopt;
-  return std::wstring(v);
-#else
-  const char* v = std::getenv("windir");
-  if (!v) return std::nullopt;
-  return fs::path(v).wstring();
-#endif
-}
-
-void RestoreWindir(const std::optional<std::wstring>& value) {
-#ifdef _WIN32
-  _wputenv_s(L"windir", value ? value->c_str() : L"");
-#else
-  if (value) {
-    setenv("windir", fs::path(*value).string().c_str(), 1);
-  } else {
-    unsetenv("windir");
-  }
-#endif
-}
-
-// Points "windir" at a fresh directory for each test, so the program's own
-// path logic finds the settings file there.
-class SettingsFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    static std::atomic<int> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    dir_ = fs::temp_directory_path() /
-           ("tolvane-settings-" + std::to_string(stamp) + "-" + std::to_string(counter++));
-    fs::create_directories(dir_);
-    saved_windir_ = CurrentWindir();
-    SetWindir(dir_.wstring());
-  }
-  void TearDown() override {
-    RestoreWindir(saved_windir_);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
-  fs::path FilePath() const { return dir_ / "vemro.qarn"; }
-
-  std::string FileBytes() const {
-    std::ifstream in(FilePath(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
-  void WriteFileBytes(const std::string& bytes) const {
-    std::ofstream out(FilePath(), std::ios::binary);
-    out << bytes;
-  }
-
-  fs::path dir_;
-  std::optional<std::wstring> saved_windir_;
-};
 
 const std::wstring kOption = kSettingsSection;
 

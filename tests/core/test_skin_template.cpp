@@ -134,31 +134,59 @@ TEST(SkinGeometry, SourcesComeFromTheStatesBand) {
   }
 }
 
-// The nine destinations tile the face: every pixel is drawn exactly once,
-// and the copied corners are never scaled.
+// The nine destinations tile the face at every scale: every pixel is drawn
+// exactly once; at 96 DPI the copied corners are never scaled, above it the
+// corners take their design size at that DPI.
 TEST(SkinGeometry, PiecesTileTheFaceExactly) {
   const SizeCase sizes[] = {{8, 10}, {9, 11}, {57, 20}, {81, 25}, {200, 60}, {13, 31}};
-  for (const SizeCase& size : sizes) {
-    for (int s = 0; s < kFaceStateCount; ++s) {
-      std::vector<int> hits(static_cast<std::size_t>(size.w * size.h), 0);
-      for (const FacePiece& p : FacePieces(s, size.w, size.h)) {
-        if (p.call == PieceCall::Copy) {
-          EXPECT_EQ(p.dest.width, p.source.width);
-          EXPECT_EQ(p.dest.height, p.source.height);
+  struct Scale {
+    int dpi, corner_w, corner_h;
+  };
+  const Scale scales[] = {{96, 4, 5}, {120, 5, 6}, {144, 6, 8}, {192, 8, 10}};
+  for (const Scale& sc : scales) {
+    for (SizeCase size : sizes) {
+      size.w = size.w * sc.dpi / 96;
+      size.h = size.h * sc.dpi / 96;
+      // The design minimum (8 x 10) is tiled exactly only at 96 DPI: scaled,
+      // two rounded corners may overlap it by a pixel, as negative extents.
+      if (sc.dpi != 96 && (size.w < 2 * sc.corner_w || size.h < 2 * sc.corner_h)) continue;
+      for (int s = 0; s < kFaceStateCount; ++s) {
+        std::vector<int> hits(static_cast<std::size_t>(size.w * size.h), 0);
+        const auto pieces = FacePieces(s, size.w, size.h, sc.dpi);
+        for (int corner : {0, 2, 5, 6}) {
+          EXPECT_EQ(pieces[corner].dest.width, sc.corner_w) << sc.dpi;
+          EXPECT_EQ(pieces[corner].dest.height, sc.corner_h) << sc.dpi;
+          EXPECT_EQ(pieces[corner].call, sc.dpi == 96 ? PieceCall::Copy : PieceCall::Stretch) << sc.dpi;
         }
-        for (int y = p.dest.y; y < p.dest.y + p.dest.height; ++y) {
-          for (int x = p.dest.x; x < p.dest.x + p.dest.width; ++x) {
-            ASSERT_TRUE(x >= 0 && x < size.w && y >= 0 && y < size.h) << x << "," << y;
-            ++hits[static_cast<std::size_t>(y * size.w + x)];
+        for (const FacePiece& p : pieces) {
+          if (p.call == PieceCall::Copy) {
+            EXPECT_EQ(p.dest.width, p.source.width);
+            EXPECT_EQ(p.dest.height, p.source.height);
+          }
+          for (int y = p.dest.y; y < p.dest.y + p.dest.height; ++y) {
+            for (int x = p.dest.x; x < p.dest.x + p.dest.width; ++x) {
+              ASSERT_TRUE(x >= 0 && x < size.w && y >= 0 && y < size.h) << x << "," << y << " dpi " << sc.dpi;
+              ++hits[static_cast<std::size_t>(y * size.w + x)];
+            }
           }
         }
-      }
-      for (int i = 0; i < size.w * size.h; ++i) {
-        ASSERT_EQ(hits[static_cast<std::size_t>(i)], 1)
-            << size.w << " x " << size.h << " at " << i % size.w << "," << i / size.w;
+        for (int i = 0; i < size.w * size.h; ++i) {
+          ASSERT_EQ(hits[static_cast<std::size_t>(i)], 1)
+              << size.w << " x " << size.h << " at " << i % size.w << "," << i / size.w << " dpi " << sc.dpi;
+        }
       }
     }
   }
+}
+
+// The caption box and the button's rounded corners grow with the scale.
+TEST(SkinGeometry, CaptionInsetAndRegionCornerScale) {
+  EXPECT_EQ(CaptionBox(81, 25), (Box{2, 2, 79, 23}));
+  EXPECT_EQ(CaptionBox(122, 38, 144), (Box{3, 3, 119, 35}));
+  EXPECT_EQ(CaptionBox(162, 50, 192), (Box{4, 4, 158, 46}));
+  EXPECT_EQ(RegionCorner(96), 3);
+  EXPECT_EQ(RegionCorner(144), 5);
+  EXPECT_EQ(RegionCorner(192), 6);
 }
 
 }  // namespace

@@ -198,9 +198,12 @@ def dismiss_box(prog: rig.Program):
     prog.wait_window(MSGBOX, "gone", 5)
 
 
-def read_only_drive(prog: rig.Program, letter: str, files: dict[str, bytes] | None = None) -> Path:
+def read_only_drive(prog: rig.Program, letter: str, files: dict[str, bytes] | None = None,
+                    plug: bool = True) -> Path:
     """A removable drive on a read-only file system: Windows programs get
-    "write protected" for any write on it, as from a locked SD card.
+    "write protected" for any write on it, as from a locked SD card. With
+    plug=False the caller plugs it (prog.plug(letter, folder=...)) when it
+    should show up.
 
     Needs the right to mount; raises PermissionError otherwise.
     """
@@ -211,7 +214,8 @@ def read_only_drive(prog: rig.Program, letter: str, files: dict[str, bytes] | No
                           capture_output=True, text=True, check=False)
     if proc.returncode != 0:
         raise PermissionError(f"cannot make {folder} read-only: {proc.stderr.strip()}")
-    prog.plug(letter, folder=folder)
+    if plug:
+        prog.plug(letter, folder=folder)
     return folder
 
 
@@ -276,6 +280,16 @@ class KeySpy(Background):
 
     def events(self) -> list[dict]:
         return [e for e in self.lines() if "vk" in e]
+
+
+def press_without_lock(prog: rig.Program, *keys: str):
+    """Presses keys on a stand-in window while no lock is up: what a key spy
+    sees of them then is the control for what it sees during the lock."""
+    with Background(prog.session, "demo", "KeyTarget"):
+        prog.wait_window("KeyTarget", "visible", 10)
+        target = prog.session.xdotool("search", "--onlyvisible", "--class", "wintool.exe").split()
+        prog.session.xdotool("windowfocus", "--sync", target[-1])
+        prog.session.xdotool("key", "--delay", 50, *keys)
 
 
 class ExitClock(Background):

@@ -561,10 +561,22 @@ class Program:
             self.session.wintool("kill", self.pid)
             self.pid = None
 
+    def processes(self) -> list[int]:
+        """Windows process ids running this test's copy of the exe (the
+        program, its watchdog, a second start)."""
+        return self.session.wintool("procs", winpath(self.exe)) or []
+
+    def kill_all(self):
+        """Ends every process of this test's exe: the program, its watchdog,
+        and any lock the watchdog starts again meanwhile."""
+        if self.session.wintool("killimage", winpath(self.exe), timeout=120) is None:
+            raise RigError(f"processes of {self.exe} kept coming back")
+        self.pid = None
+
     def close(self):
         """Ends the program and undoes everything the test set up."""
         try:
-            self.kill()
+            self.kill_all()
             if self._letters:
                 self.session.drivetool("reset")
                 self._letters.clear()

@@ -12,10 +12,10 @@ import time
 import pytest
 
 import rig
-from journey_support import (APPEARANCE, Background, FORM2, FORM5, IDC_FORM2_LABEL1_0, IDC_FORM2_TEXT9, CIPHER_PREFIX,
+from journey_support import (APPEARANCE, FORM2, FORM5, IDC_FORM2_LABEL1_0, IDC_FORM2_TEXT9, CIPHER_PREFIX,
                              ExitClock, KeySpy, call_up_box, encipher, enter_setup, ini_bytes, key_bytes,
-                             message_box, dismiss_box, pixel, read_only_drive, settings_bytes, start_locked,
-                             type_text)
+                             message_box, dismiss_box, pixel, press_without_lock, read_only_drive, settings_bytes,
+                             start_locked, type_text)
 from rig import (FORM1, IDC_FORM1_COMMAND1, IDC_FORM1_COMMAND2, IDC_FORM1_LABEL3, IDC_FORM1_TEXT1,
                  IDC_FORM1_TEXT2)
 
@@ -58,6 +58,13 @@ def fill_passwords(prog, first, second=None):
         prog.set_text(ctrl, "")
         prog.click_control(ctrl)
         type_text(prog, text, delay_ms=15)
+
+
+def plug_into_setup(prog, letter, folder):
+    """Plugs a drive once the setup window is up and waits for its list to show it."""
+    prog.plug(letter, folder=folder)
+    rig.wait_until(lambda: any(item.startswith(letter.upper() + ":") for item in prog.list_items()), 5,
+                   what=f"drive {letter.upper()}: listed")
 
 
 def lock_is_up(prog):
@@ -152,16 +159,13 @@ def test_old_pair_whose_cipher_ends_in_a_blank_still_unlocks_by_drive(tolvane):
 
 def test_key_file_with_another_cipher_is_refused_on_its_line_and_the_lock_stays(tolvane):
     start_locked(tolvane, settings_bytes("E:", CIPHER))
-    (tolvane.plug("e") / "tolvane.com").write_bytes(key_bytes("E:", encipher("another-pw")))
+    (tolvane.drive_folder("e") / "tolvane.com").write_bytes(key_bytes("E:", encipher("another-pw")))
+    # A tick may come between the two plugs: wait for a tick that saw both.
+    tolvane.plug("e")
     tolvane.plug("f")  # a stick without a key file
-    # The tick writes the lines one after another: wait for both, a look in
-    # between would find F:'s line still empty.
-    def first_lines():
-        snap = tolvane.snapshot(FORM2)
-        return [tolvane.control(snap, line(i))["text"] for i in (0, 1)] if snap else None
-
-    rig.wait_until(lambda: first_lines() == ["你插入的可移动磁盘 E: 密码验证失败哦！", "你插入的可移动磁盘 F: 无效哦，换个磁盘试试！"],
-                   TICK + MARGIN + 1, what="the refusal on E:'s line and F:'s line")
+    rig.wait_until(lambda: [tolvane.text(line(i), cls=FORM2) for i in range(2)] ==
+                   ["你插入的可移动磁盘 E: 密码验证失败哦！", "你插入的可移动磁盘 F: 无效哦，换个磁盘试试！"],
+                   TICK + MARGIN + 2, what="the refusal on E:'s line and F:'s line")
     assert [tolvane.text(line(i), cls=FORM2) for i in range(2, 6)] == [""] * 4
     time.sleep(TICK + 0.5)  # another tick looks again, and refuses again
     assert lock_is_up(tolvane)
@@ -210,12 +214,8 @@ def test_close_requests_and_shell_keys_leave_the_lock_up(tolvane):
     try:
         # The spy's hook, installed before the program's, sees what the
         # program passes on. First, with no lock up, it sees the Windows key.
-        with Background(tolvane.session, "demo", "KeyTarget"):
-            tolvane.wait_window("KeyTarget", "visible", 10)
-            target = tolvane.session.xdotool("search", "--onlyvisible", "--class", "wintool.exe").split()
-            tolvane.session.xdotool("windowfocus", "--sync", target[-1])
-            tolvane.session.xdotool("key", "super")
-            spy.wait_lines(lambda ls: any(e.get("vk") == 91 for e in ls), 5, "the Windows key at the spy")
+        press_without_lock(tolvane, "super")
+        spy.wait_lines(lambda ls: any(e.get("vk") == 91 for e in ls), 5, "the Windows key at the spy")
 
         start_locked(tolvane, settings_bytes("E:", CIPHER))
         seen_before = len(spy.events())
@@ -290,6 +290,80 @@ def test_enter_in_the_password_box_saves(tolvane):
     assert (usb / "tolvane.com").read_bytes() == ("[Option]\r\ndrive=E:\r\nname=" + CIPHER + "\r\n").encode("cp936")
 
 
+def test_password_whose_cipher_starts_with_a_blank_opens_the_lock_by_drive(tolvane):
+    # With this cipher key, a password that starts with "{" enciphers to a
+    # text that starts with a blank; the key file must keep it.
+    password = "{secret1"
+    cipher = encipher(password)
+    assert cipher == " g%q.0tC"
+    usb = tolvane.plug("e")
+    tolvane.start()
+    choose_drive(tolvane, 0, "E:")
+    fill_passwords(tolvane, password)
+    tolvane.click_control(IDC_FORM1_COMMAND1)
+    rig.wait_until(lambda: (lambda s: s is None or not s["visible"])(tolvane.snapshot()), 5,
+                   what="the setup window to go")
+    assert (usb / "tolvane.com").read_bytes() == ("[Option]\r\ndrive=E:\r\nname=" + cipher + "\r\n").encode("cp936")
+    assert tolvane.settings_file.read_bytes() == settings_bytes("E:", cipher)
+    if tolvane.snapshot(FORM5) is not None:
+        tolvane.click_control(IDC_FORM5_CLOSE, cls=FORM5)
+    tolvane.wait_exit(5)
+
+    # Locked at the next start; the stick comes back on another letter.
+    tolvane.pull("e")
+    start_locked(tolvane, tolvane.settings_file.read_bytes())
+    tolvane.plug("h", folder=usb)
+    assert tolvane.wait_exit(TICK + MARGIN + 5) == 0
+
+
+def test_drive_that_refuses_the_write_keeps_its_key_and_still_opens_the_lock(tolvane):
+    before = settings_bytes("G:", CIPHER, *APPEARANCE)
+    old_key = key_bytes("G:", CIPHER)
+    try:
+        ro = read_only_drive(tolvane, "g", files={"tolvane.com": old_key}, plug=False)
+    except PermissionError as e:
+        pytest.skip(str(e))
+    start_locked(tolvane, before)
+    enter_setup(tolvane, PASSWORD)
+    # Plugged only now: its key matches, and the drive watch would end the lock.
+    plug_into_setup(tolvane, "g", ro)
+    choose_drive(tolvane, 0, "G:")
+    fill_passwords(tolvane, "Fresh-Pw2")
+    tolvane.click_control(IDC_FORM1_COMMAND1)
+    box = message_box(tolvane)
+    assert box["text"] == "G: 拒绝写入！磁盘被写保护。\r\n\r\n请去掉写保护或使用另一张磁盘。"
+    dismiss_box(tolvane)
+    assert (ro / "tolvane.com").read_bytes() == old_key
+    assert tolvane.settings_file.read_bytes() == before
+    tolvane.kill()
+
+    # Next start: locked, and the untouched stick still opens it.
+    tolvane.pull("g")
+    start_locked(tolvane, before)
+    tolvane.plug("g", folder=ro)
+    assert tolvane.wait_exit(TICK + MARGIN + 5) == 0
+
+
+def test_settings_file_that_cannot_be_read_refuses_the_save_and_names_it(tolvane):
+    # Something the program cannot read stands where the settings file goes:
+    # never taken for "no settings yet" and replaced.
+    tolvane.settings_file.mkdir()
+    usb = tolvane.plug("e")
+    tolvane.start()
+    choose_drive(tolvane, 0, "E:")
+    fill_passwords(tolvane, PASSWORD)
+    tolvane.click_control(IDC_FORM1_COMMAND1)
+    box = message_box(tolvane)
+    time.sleep(0.5)
+    tolvane.screenshot("settings-unreadable")
+    assert box["text"].startswith("配置文件无法读取：\r\n")
+    assert box["text"].split("\r\n")[1].endswith("\\vemro.qarn")
+    dismiss_box(tolvane)
+    assert not (usb / "tolvane.com").exists(), "nothing written to the drive"
+    assert tolvane.settings_file.is_dir()
+    assert tolvane.snapshot()["visible"]
+
+
 @pytest.mark.both_builds
 def test_refused_save_to_a_write_protected_drive_keeps_the_configuration(tolvane):
     before = settings_bytes("E:", CIPHER, *APPEARANCE)
@@ -338,15 +412,16 @@ def test_refused_save_over_a_read_only_key_file_keeps_the_configuration(tolvane)
 
 
 def test_remove_reports_a_read_only_key_file_and_still_deletes_the_settings(tolvane):
-    usb = tolvane.plug("e")
+    usb = tolvane.drive_folder("e")
     key = usb / "tolvane.com"
-    # An older key file that does not open this lock: a matching one would
-    # end the lock at the watch's first tick, before F3 and the password.
-    old_key = key_bytes("E:", encipher("an older pw"))
+    # A key file of an older password: the matching one would let the drive
+    # watch unlock the program before the setup password is typed.
+    old_key = key_bytes("E:", encipher("an-older-pw"))
     key.write_bytes(old_key)
     key.chmod(0o444)
     start_locked(tolvane, settings_bytes("E:", CIPHER))
     enter_setup(tolvane, PASSWORD)
+    plug_into_setup(tolvane, "e", usb)
     choose_drive(tolvane, 0, "E:")
     tolvane.click_control(IDC_FORM1_COMMAND2)
     box = message_box(tolvane)

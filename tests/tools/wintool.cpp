@@ -11,6 +11,10 @@
 //   wintool --out FILE alive PID                       Windows process id
 //   wintool --out FILE waitexit PID TIMEOUT_MS
 //   wintool --out FILE kill PID
+//   wintool --out FILE procs PATH                      processes running that exe, JSON list of pids
+//   wintool --out FILE killimage PATH                  ends every process running that exe, also
+//                                                      those a watchdog starts meanwhile
+//   wintool --out FILE foreground CLASS                SetForegroundWindow on that window
 //   wintool --out FILE tray [CLASS|HWND [UID]]         the notification area, JSON
 //   wintool --out FILE meminfo PID                     memory counters of a process, JSON
 //   wintool --out FILE keyspy MS                       a low-level keyboard hook of its own for MS
@@ -35,6 +39,7 @@
 #define PSAPI_VERSION 2
 #endif
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -135,14 +140,24 @@ HWND FindTop(const std::wstring& cls) { return FindWindowExW(nullptr, nullptr, c
 std::string WindowJson(HWND h) {
   RECT r{};
   GetWindowRect(h, &r);
+  // The client area in screen coordinates: a captioned window's contents
+  // start below its title bar.
+  RECT c{};
+  GetClientRect(h, &c);
+  MapWindowPoints(h, nullptr, reinterpret_cast<POINT*>(&c), 2);
   DWORD pid = 0;
-  GetWindowThreadProcessId(h, &pid);
-  return "{\"hwnd\":" + Handle(h) + ",\"pid\":" + Num(pid) + ",\"class\":" + Json(ClassOf(h)) +
+  const DWORD tid = GetWindowThreadProcessId(h, &pid);
+  // The keyboard focus of the window's thread, as Windows keeps it (under
+  // Wine the X focus can lag behind it).
+  GUITHREADINFO gti{};
+  gti.cbSize = sizeof(gti);
+  const HWND focus = GetGUIThreadInfo(tid, &gti) ? gti.hwndFocus : nullptr;
+  return "{\"hwnd\":" + Handle(h) + ",\"focus\":" + Handle(focus) + ",\"pid\":" + Num(pid) + ",\"class\":" + Json(ClassOf(h)) +
          ",\"title\":" + Json(TextOf(h)) + ",\"visible\":" + (IsWindowVisible(h) ? "true" : "false") +
          ",\"iconic\":" + (IsIconic(h) ? "true" : "false") +
          ",\"enabled\":" + (IsWindowEnabled(h) ? "true" : "false") +
          ",\"foreground\":" + (GetForegroundWindow() == h ? "true" : "false") + ",\"rect\":" + Rect(r) +
-         ",\"owner\":" + Handle(GetWindow(h, GW_OWNER));
+         ",\"client\":" + Rect(c) + ",\"owner\":" + Handle(GetWindow(h, GW_OWNER));
 }
 
 // List box items, read with the messages Wine marshals across processes.
@@ -287,6 +302,61 @@ int Kill(DWORD pid) {
   if (ok) WaitForSingleObject(p, 5000);
   CloseHandle(p);
   return ok ? 0 : 1;
+}
+
+// Processes whose image is the given exe (full path, any case).
+std::vector<DWORD> ProcessesOf(const std::wstring& path) {
+  std::vector<DWORD> pids;
+  wchar_t full[MAX_PATH * 2] = {};
+  if (!GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr)) return pids;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return pids;
+  PROCESSENTRY32W pe{};
+  pe.dwSize = sizeof(pe);
+  for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe)) {
+    HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pe.th32ProcessID);
+    if (!p) continue;
+    wchar_t image[MAX_PATH * 2] = {};
+    DWORD n = MAX_PATH * 2;
+    DWORD code = 0;
+    if (QueryFullProcessImageNameW(p, 0, image, &n) && _wcsicmp(image, full) == 0 && GetExitCodeProcess(p, &code) &&
+        code == STILL_ACTIVE) {
+      pids.push_back(pe.th32ProcessID);
+    }
+    CloseHandle(p);
+  }
+  CloseHandle(snap);
+  return pids;
+}
+
+int Procs(const std::wstring& path) {
+  std::string out = "[";
+  for (DWORD pid : ProcessesOf(path)) {
+    if (out.size() > 1) out += ",";
+    out += Num(pid);
+  }
+  Emit(out + "]\n");
+  return 0;
+}
+
+// A lock and its watchdog each start the other again: end all of them, and
+// look again until none has come back for a while.
+int KillImage(const std::wstring& path) {
+  int quiet_rounds = 0;
+  for (int round = 0; round < 100 && quiet_rounds < 3; ++round) {
+    const std::vector<DWORD> pids = ProcessesOf(path);
+    quiet_rounds = pids.empty() ? quiet_rounds + 1 : 0;
+    for (DWORD pid : pids) {
+      HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+      if (!p) continue;
+      TerminateProcess(p, 255);
+      WaitForSingleObject(p, 5000);
+      CloseHandle(p);
+    }
+    Sleep(pids.empty() ? 150 : 20);
+  }
+  Emit(std::string("{\"clean\":") + (quiet_rounds >= 3 ? "true" : "false") + "}\n");
+  return quiet_rounds >= 3 ? 0 : 1;
 }
 
 // The notification area as Wine shows it when there is no desktop window and
@@ -514,7 +584,8 @@ int Demo(const std::wstring& cls, bool tray) {
 }
 
 int Usage() {
-  std::fputs("usage: wintool --out FILE windows|snapshot|wait|send|post|sendto|settext|alive|waitexit|kill|tray|meminfo|\n"
+  std::fputs("usage: wintool --out FILE windows|snapshot|wait|send|post|sendto|settext|alive|waitexit|kill|procs|\n"
+             "                           killimage|foreground|tray|meminfo|\n"
              "                           keyspy|exitclock|qpc ...\n"
              "       wintool demo CLASS [tray]\n",
              stderr);
@@ -566,6 +637,13 @@ int wmain(int argc, wchar_t** argv) {
     rc = WaitExit(static_cast<DWORD>(n1), n2);
   } else if (cmd == L"kill" && rest == 1 && ParseNum(a[0], &n1)) {
     rc = Kill(static_cast<DWORD>(n1));
+  } else if (cmd == L"procs" && rest == 1) {
+    rc = Procs(a[0]);
+  } else if (cmd == L"killimage" && rest == 1) {
+    rc = KillImage(a[0]);
+  } else if (cmd == L"foreground" && rest == 1) {
+    HWND h = FindTop(a[0]);
+    rc = h && SetForegroundWindow(h) ? 0 : 1;
   } else if (cmd == L"tray" && rest <= 2 && (rest < 2 || ParseNum(a[1], &n1))) {
     rc = Tray(rest ? a[0] : L"", rest == 2 ? n1 : 1);
   } else if (cmd == L"meminfo" && rest == 1 && ParseNum(a[0], &n1)) {

@@ -316,6 +316,29 @@ TEST_F(Form5Test, AFailedWriteSaysSoAndKeepsTheEdits) {
   EXPECT_EQ(GetText(Control(IDC_FORM5_TEXT1)), L"keep me");
 }
 
+TEST_F(Form5Test, AWriteThatFailsAtTheLastStepKeepsEveryOldKey) {
+  Store({{L"drive", L"E:"}, {L"FontSize", L"24"}, {L"label", L"old"}});
+  const std::wstring before = SettingsText();
+  ShowForm5();
+  SetWindowTextW(Control(IDC_FORM5_TEXT1), L"new caption");
+  SetWindowTextW(Control(IDC_FORM5_TEXT2), L"D:\\new.jpg");
+  // The rename that would put the new file in place fails: by then every
+  // key had been written to the temporary file.
+  SetFileFaultHook([](FileStep step, const std::wstring&) {
+    return step == FileStep::Rename ? FileError::Failed : FileError::None;
+  });
+  {
+    MessageBoxAnswerer answer;
+    Click(IDC_FORM5_COMMAND3);
+  }
+  SetFileFaultHook(nullptr);
+  ASSERT_EQ(MessageBoxAnswerer::texts().size(), 1u);
+  EXPECT_EQ(MessageBoxAnswerer::texts()[0], AppearanceWriteFailedMessage(SettingsPath()));
+  EXPECT_EQ(SettingsText(), before);
+  ASSERT_NE(Form5Window(), nullptr) << "the window stays with the edits";
+  EXPECT_EQ(GetText(Control(IDC_FORM5_TEXT1)), L"new caption");
+}
+
 TEST_F(Form5Test, ACaptionTheFileCannotHoldIsRefusedBeforeAnythingIsWritten) {
   ShowForm5();
   SetWindowTextW(Control(IDC_FORM5_TEXT1), std::wstring(64, L'锁').c_str());

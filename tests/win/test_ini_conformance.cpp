@@ -100,7 +100,7 @@ TEST_F(IniConformance, WritesProduceTheSameBytes) {
       {"replaced key, other case", "[Option]\r\nDrive=E:\r\nname=x\r\n", "OPTION", "drive", "F:"},
       {"empty value", "[Option]\r\ndrive=E:\r\n", "Option", "FontSize", ""},
       {"value emptied", "[Option]\r\nlabel=x\r\n", "Option", "label", ""},
-      {"blanks around the value", std::nullopt, "Option", "label", " \t padded  "},
+      {"blanks after the value", std::nullopt, "Option", "label", "padded \t "},
       {"hand-written, new key", kHandWritten, "Option", "name", "zz"},
       {"hand-written, replaced key", kHandWritten, "Option", "drive", "G:"},
       {"hand-written, unchanged value", kHandWritten, "Option", "drive", "E:"},
@@ -190,6 +190,17 @@ TEST_F(IniConformance, DocumentedDifferences) {
   Spit(quoted, "[Option]\r\nk=\"" + std::string(127, 'q') + "\"\r\n");
   EXPECT_EQ(PlatformGet(quoted, "Option", "k"), std::string(126, 'q'));
   EXPECT_EQ(IniText(Slurp(quoted)).Get("Option", "k"), std::string(127, 'q'));
+
+  // Leading blanks of a written value: Wine's writer drops them, the
+  // platform's writer on Windows stores the value as given, and so do we.
+  // Both readers trim them again.
+  const fs::path theirs = NewFile();
+  const fs::path ours = NewFile();
+  ASSERT_TRUE(PlatformSet(theirs, "Option", "name", " g%q.0tC"));
+  OurSet(ours, "Option", "name", " g%q.0tC");
+  EXPECT_EQ(Slurp(theirs), "[Option]\r\nname=g%q.0tC\r\n");
+  EXPECT_EQ(Slurp(ours), "[Option]\r\nname= g%q.0tC\r\n");
+  EXPECT_EQ(PlatformGet(ours, "Option", "name"), "g%q.0tC");
 }
 
 // ReadOption and WriteOption against the platform on the real settings path.

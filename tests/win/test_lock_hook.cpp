@@ -111,10 +111,15 @@ TEST(KeyboardHook, SwallowsBlockedStrokesAndPassesTheRest) {
       {"Alt+F4", Chord(VK_MENU, VK_F4), VK_F4, 2},
       {"Alt+Esc", Chord(VK_MENU, VK_ESCAPE), VK_ESCAPE, 2},
       {"Ctrl+Esc", Chord(VK_CONTROL, VK_ESCAPE), VK_ESCAPE, 2},
+      {"PrtScn", Stroke(VK_SNAPSHOT), VK_SNAPSHOT, 2},
+      {"browser back", Stroke(VK_BROWSER_BACK), VK_BROWSER_BACK, 2},
+      {"launch mail", Stroke(VK_LAUNCH_MAIL), VK_LAUNCH_MAIL, 2},
+      {"launch app 2", Stroke(VK_LAUNCH_APP2), VK_LAUNCH_APP2, 2},
       {"Esc alone", Stroke(VK_ESCAPE), VK_ESCAPE, 0},
       {"Tab alone", Stroke(VK_TAB), VK_TAB, 0},
       {"F2", Stroke(VK_F2), VK_F2, 0},
       {"F3", Stroke(VK_F3), VK_F3, 0},
+      {"F4", Stroke(VK_F4), VK_F4, 0},
   };
   for (const auto& c : cases) {
     const auto seen0 = guard.seen();
@@ -150,6 +155,74 @@ TEST(KeyboardHook, StartStopIsRepeatable) {
     EXPECT_FALSE(guard.installed());
     guard.Stop();
   }
+}
+
+// An installer that refuses its first call, then installs for real and
+// remembers the handle it got.
+std::atomic<int> g_install_calls{0};
+std::atomic<HHOOK> g_last_hook{nullptr};
+
+HHOOK WINAPI FailFirstInstall(int id, HOOKPROC proc, HINSTANCE module, DWORD thread) {
+  if (g_install_calls.fetch_add(1) == 0) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  HHOOK h = SetWindowsHookExW(id, proc, module, thread);
+  g_last_hook.store(h);
+  return h;
+}
+
+// True when a Windows-key stroke is kept from `downstream` within the wait.
+bool WindowsKeyIsSwallowed(DownstreamHook& downstream, KeyboardHook& guard) {
+  const auto seen0 = guard.seen();
+  const int total0 = downstream.total();
+  Inject(Stroke(VK_LWIN));
+  // Either the guard saw both events, or (no hook) they arrived downstream.
+  WaitFor([&] { return guard.seen() >= seen0 + 2 || downstream.total() - total0 >= 2; });
+  Sleep(50);
+  return downstream.total() == total0;
+}
+
+TEST(KeyboardHook, AFailedInstallIsRetriedAndTheGuardComesUp) {
+  DownstreamHook downstream;
+  ASSERT_TRUE(downstream.ok());
+  g_install_calls = 0;
+  KeyboardHook guard(FailFirstInstall);
+  EXPECT_FALSE(guard.Start()) << "the first install failed";
+  EXPECT_FALSE(guard.installed());
+  // The retry comes a quarter of a second later, on the hook's own thread.
+  ASSERT_TRUE(WaitFor([&] { return guard.installed(); }));
+  EXPECT_EQ(guard.installs(), 1u);
+  EXPECT_GE(g_install_calls.load(), 2);
+  EXPECT_TRUE(WindowsKeyIsSwallowed(downstream, guard));
+  guard.Stop();
+  EXPECT_FALSE(guard.installed());
+}
+
+TEST(KeyboardHook, AHookTheSystemDroppedComesBackAtTheNextReinstall) {
+  DownstreamHook downstream;
+  ASSERT_TRUE(downstream.ok());
+  g_install_calls = 1;  // no refusal this time
+  g_last_hook = nullptr;
+  constexpr DWORD kInterval = 400;
+  KeyboardHook guard(FailFirstInstall, kInterval);
+  ASSERT_TRUE(guard.Start());
+  ASSERT_TRUE(WindowsKeyIsSwallowed(downstream, guard));
+  const auto installs0 = guard.installs();
+  // What Windows does to a hook that answered too late, done here by hand:
+  // the hook leaves the chain and nobody is told.
+  ASSERT_TRUE(UnhookWindowsHookEx(g_last_hook.load()));
+  EXPECT_FALSE(WindowsKeyIsSwallowed(downstream, guard)) << "the dropped hook guards nothing";
+  ASSERT_TRUE(WaitFor([&] { return guard.installs() > installs0; }));
+  EXPECT_TRUE(WindowsKeyIsSwallowed(downstream, guard));
+  // Re-installs go on at the interval, and each leaves a single hook: one
+  // stroke is seen once per event, not once per hook ever installed.
+  ASSERT_TRUE(WaitFor([&] { return guard.installs() >= installs0 + 3; }));
+  const auto seen0 = guard.seen();
+  Inject(Stroke(VK_F5));
+  ASSERT_TRUE(WaitFor([&] { return guard.seen() >= seen0 + 2; }));
+  Sleep(50);
+  EXPECT_EQ(guard.seen(), seen0 + 2);
 }
 
 }  // namespace

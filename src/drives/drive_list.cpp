@@ -1,4 +1,4 @@
-#include "setup/drive_list.h"
+#include "drives/drive_list.h"
 
 #include <cmath>
 
@@ -61,12 +61,6 @@ std::vector<std::wstring> ScanRemovableDrives(DriveProbe& probe, const NumberFor
     entries.push_back(DriveEntry(letter, total, nf));
   }
   return entries;
-}
-
-std::wstring RefreshedStatusLine(const std::wstring& current, bool list_empty, const std::wstring& chosen_drive) {
-  if (list_empty) return kStatusNoDrive;
-  if (current != std::wstring(kStatusChosenHead) + chosen_drive) return kStatusChoose;
-  return current;
 }
 
 std::wstring DriveOfEntry(const std::wstring& entry) { return entry.substr(0, 2); }

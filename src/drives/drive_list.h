@@ -35,15 +35,6 @@ class DriveProbe {
 // system drive). Only removable drives with a medium are listed.
 std::vector<std::wstring> ScanRemovableDrives(DriveProbe& probe, const NumberFormat& nf);
 
-// Status line texts of the setup window.
-inline constexpr wchar_t kStatusChoose[] = L"请在上面左边的列表框中选择需要加密的U盘！";
-inline constexpr wchar_t kStatusNoDrive[] = L"暂时未发现可移动磁盘,请插入！";
-inline constexpr wchar_t kStatusChosenHead[] = L"您选择了可移动磁盘：";
-
-// The status line after a refresh, judged on the list as the previous scan
-// left it: a chosen drive's line stays until the list is found empty.
-std::wstring RefreshedStatusLine(const std::wstring& current, bool list_empty, const std::wstring& chosen_drive);
-
 // The drive part ("E:") of a list entry.
 std::wstring DriveOfEntry(const std::wstring& entry);
 

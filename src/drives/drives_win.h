@@ -1,7 +1,12 @@
-// The system's answers about drive letters, for the drive list and the
-// lock window's drive watch.
+// The system's answers about drive letters and key files, for the setup
+// window's drive list and the lock window's drive watch.
 #pragma once
-#include "setup/drive_list.h"
+#include <windows.h>
+
+#include <memory>
+
+#include "drives/drive_system.h"
+#include "drives/probe_worker.h"
 
 namespace tolvane {
 
@@ -15,6 +20,15 @@ class SystemDriveProbe : public DriveProbe {
  private:
   unsigned long logical_drives_;
 };
+
+class SystemKeyFiles : public KeyFileSource {
+ public:
+  bool Attributes(const std::wstring& drive, std::uint32_t& attributes) override;
+  bool Read(const std::wstring& drive, std::uint32_t& attributes, std::string& bytes, std::size_t limit) override;
+};
+
+// The real drives; shared, since abandoned probes may still use it.
+std::shared_ptr<DriveSystem> SystemDrives();
 
 // Turns the system's "There is no disk in the drive" boxes off for the calling
 // thread while a drive is touched: an empty card-reader slot, or a drive
@@ -33,5 +47,11 @@ class QuietDriveErrors {
 
 // The user's decimal and thousands separators.
 NumberFormat UserNumberFormat();
+
+// A worker's ready call that posts `message` to `window`: the window then
+// takes the result on its own thread.
+inline ProbeThread::Ready PostTo(HWND window, UINT message) {
+  return [window, message] { PostMessageW(window, message, 0, 0); };
+}
 
 }  // namespace tolvane

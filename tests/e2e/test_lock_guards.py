@@ -1,0 +1,270 @@
+"""The paths out of a lock other than its three ways out (key drive, unlock
+password, setup password), tried from outside as someone at the locked PC
+or a program beside it would: the end-of-session messages, killing the lock,
+starting it twice, another window taking the foreground, and keys that make
+the shell show something above the lock. Each must leave the screen covered
+and the keyboard guarded, or bring the lock back."""
+
+import json
+import time
+
+import rig
+from journey_support import (FORM2, IDC_FORM2_TEXT9, Background, KeySpy, call_up_box, encipher, enter_setup, press_without_lock,
+                             settings_bytes, start_locked, type_text)
+from rig import FORM1
+
+PASSWORD = "Usb-Key7"
+CIPHER = encipher(PASSWORD)
+
+WM_QUERYENDSESSION = 0x0011
+WM_ENDSESSION = 0x0016
+ENDSESSION_LOGOFF = 0x80000000
+SC_MINIMIZE = 0xF020
+
+
+def lock_window(prog):
+    snap = prog.snapshot(FORM2)
+    return snap if snap and snap["visible"] else None
+
+
+def wait_new_lock(prog, old_pid, timeout=20.0):
+    """A visible lock window of a process other than old_pid."""
+    return rig.wait_until(lambda: (lambda s: s if s and s["pid"] != old_pid else None)(lock_window(prog)),
+                          timeout, interval=0.2, what=f"a lock from a process other than {old_pid}")
+
+
+def wait_no_processes(prog, timeout=10.0):
+    rig.wait_until(lambda: not prog.processes(), timeout, interval=0.2, what="every process of the program to end")
+
+
+def stays_without_processes(prog, seconds=3.0):
+    """True when no process of the program shows up for that long (a watchdog
+    that restarted the lock would show one)."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if prog.processes():
+            return False
+        time.sleep(0.3)
+    return True
+
+
+def unlock_by_password(prog):
+    call_up_box(prog, "F2", IDC_FORM2_TEXT9)
+    type_text(prog, PASSWORD)
+
+
+def start_again(prog) -> int | None:
+    """A second start of the same exe (as from its shortcut); its exit code,
+    or None when it kept running."""
+    out = prog.folder.parent / "launch-again.json"
+    out.unlink(missing_ok=True)
+    prog.session.wine(rig._tool("launch"), "--out", rig.winpath(out), "--windir", rig.winpath(prog.windir),
+                      "--wait", 10000, rig.winpath(prog.exe))
+    lines = [json.loads(line) for line in out.read_text(encoding="utf-8").splitlines()]
+    assert lines[0].get("pid"), lines
+    return lines[-1].get("exit_code")
+
+
+def windows_of(prog, cls):
+    return [w for w in prog.session.wintool("windows", cls) or [] if w["visible"]]
+
+
+def swallows_the_windows_key(prog, spy):
+    """Presses the Windows key on the lock; True when the spy, below the
+    lock's hook, never sees it while it sees a plain F5 pressed after it."""
+    before = len(spy.events())
+    prog.keys("super", "F5")
+    spy.wait_lines(lambda ls: [(e["msg"], e["vk"]) for e in ls if "vk" in e][-1:] == [(0x101, 116)], 5,
+                   "the F5 after the Windows key at the spy")
+    return not [e for e in spy.events()[before:] if e["vk"] in (91, 92)]
+
+
+# -- end of session ----------------------------------------------------------------
+
+
+def test_end_of_session_messages_leave_the_lock_up_and_the_tray_inert(tolvane):
+    spy = KeySpy(tolvane.session)
+    try:
+        start_locked(tolvane, settings_bytes("E:", CIPHER))
+        lock = lock_window(tolvane)
+        # The session is let go (no veto), yet nothing comes down: the
+        # session may not end after all, and anyone can send these.
+        assert tolvane.send(FORM2, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF)["result"] == 1
+        tolvane.send(FORM2, WM_ENDSESSION, 1, ENDSESSION_LOGOFF)
+        tolvane.send(FORM2, WM_ENDSESSION, 0, 0)  # and the cancellation
+        time.sleep(0.7)  # a Timer1 tick after the messages
+        # The tray icon leads nowhere: neither the setup window nor the menu.
+        tolvane.click_tray_icon(0, 1)
+        tolvane.click_tray_icon(0, 3)
+        time.sleep(1.0)
+        form1 = tolvane.snapshot(FORM1)
+        assert form1 is not None and not form1["visible"], "the setup window must not come up"
+        assert not windows_of(tolvane, "#32768"), "no tray menu"
+        now = lock_window(tolvane)
+        assert now and now["hwnd"] == lock["hwnd"] and now["foreground"]
+        assert swallows_the_windows_key(tolvane, spy), "the keyboard guard stays"
+        tolvane.screenshot("after-end-of-session")
+        # The way out still works, and ends the watchdog too.
+        unlock_by_password(tolvane)
+        assert tolvane.wait_exit(5) == 0
+        wait_no_processes(tolvane)
+    finally:
+        spy.close()
+
+
+# -- a killed lock -------------------------------------------------------------------
+
+
+def test_a_killed_lock_comes_back_and_a_password_unlock_ends_its_watchdog(tolvane):
+    start_locked(tolvane, settings_bytes("E:", CIPHER))
+    # The lock and its watchdog: the same exe, one window between them.
+    rig.wait_until(lambda: len(tolvane.processes()) == 2, 5, what="the watchdog beside the lock")
+    first = lock_window(tolvane)["pid"]
+    assert tolvane.session.wintool("kill", first) is not None
+    again = wait_new_lock(tolvane, first)
+    assert again["foreground"] and again["rect"] == [0, 0, 1024, 768]
+    assert not tolvane.snapshot(FORM1)["visible"]
+    assert len(tolvane.processes()) == 2, "the restarted lock keeps the same watchdog, no second one"
+    tolvane.pid = again["pid"]
+    tolvane.screenshot("restarted")
+    unlock_by_password(tolvane)
+    assert tolvane.wait_exit(5) == 0
+    wait_no_processes(tolvane)
+    assert stays_without_processes(tolvane), "an unlock must not be taken for a crash"
+
+
+def test_after_three_restarts_in_a_minute_the_watchdog_stops_restarting(tolvane):
+    start_locked(tolvane, settings_bytes("E:", CIPHER))
+    pid = lock_window(tolvane)["pid"]
+    rig.wait_until(lambda: len(tolvane.processes()) == 2, 5, what="the watchdog beside the lock")
+    for n in range(3):
+        tolvane.session.wintool("kill", pid)
+        pid = wait_new_lock(tolvane, pid)["pid"]
+    tolvane.session.wintool("kill", pid)
+    # The fourth death within the minute: only the session lock is asked
+    # for (which Wine does not implement), and the watchdog ends.
+    wait_no_processes(tolvane)
+    assert tolvane.snapshot(FORM2) is None
+
+
+def test_a_killed_watchdog_is_replaced_and_the_new_one_restarts_the_lock(tolvane):
+    start_locked(tolvane, settings_bytes("E:", CIPHER))
+    lock_pid = lock_window(tolvane)["pid"]
+    pids = rig.wait_until(lambda: (lambda ps: ps if len(ps) == 2 else None)(tolvane.processes()), 5,
+                          what="the watchdog beside the lock")
+    (watchdog,) = [p for p in pids if p != lock_pid]
+    tolvane.session.wintool("kill", watchdog)
+    rig.wait_until(lambda: (lambda ps: len(ps) == 2 and watchdog not in ps)(tolvane.processes()), 5,
+                   what="a new watchdog")
+    tolvane.session.wintool("kill", lock_pid)
+    wait_new_lock(tolvane, lock_pid)
+
+
+def test_the_setup_password_stands_the_watchdog_down(tolvane):
+    start_locked(tolvane, settings_bytes("E:", CIPHER))
+    rig.wait_until(lambda: len(tolvane.processes()) == 2, 5, what="the watchdog beside the lock")
+    enter_setup(tolvane, PASSWORD)
+    rig.wait_until(lambda: tolvane.processes() == [tolvane.pid], 5, what="the watchdog to end")
+    # Unlocked legitimately: ending the program now brings nothing back.
+    tolvane.kill()
+    assert stays_without_processes(tolvane)
+
+
+# -- one instance ----------------------------------------------------------------------
+
+
+def test_a_second_start_while_locked_changes_nothing(tolvane):
+    start_locked(tolvane, settings_bytes("E:", CIPHER))
+    lock = lock_window(tolvane)
+    rig.wait_until(lambda: len(tolvane.processes()) == 2, 5, what="the watchdog beside the lock")
+    assert start_again(tolvane) == 0
+    time.sleep(1.0)
+    assert [w["hwnd"] for w in windows_of(tolvane, FORM2)] == [lock["hwnd"]]
+    assert lock_window(tolvane)["foreground"]
+    assert not tolvane.snapshot(FORM1)["visible"]
+    assert len(tolvane.processes()) == 2
+    # One password opens it.
+    unlock_by_password(tolvane)
+    assert tolvane.wait_exit(5) == 0
+    wait_no_processes(tolvane)
+
+
+def test_a_second_start_while_not_locked_brings_the_setup_window_forward(tolvane):
+    tolvane.start()
+    assert tolvane.processes() == [tolvane.pid], "no lock, no watchdog"
+    tolvane.post(FORM1, rig.WM_SYSCOMMAND, SC_MINIMIZE)
+    tolvane.wait_window(FORM1, "hidden", 5)
+    assert start_again(tolvane) == 0
+    form1 = tolvane.wait_window(FORM1, "visible", 5)
+    rig.wait_until(lambda: tolvane.snapshot()["foreground"], 3, what="the setup window in the foreground")
+    assert form1["hwnd"] == tolvane.form1_hwnd
+    assert len(windows_of(tolvane, FORM1)) == 1
+    assert tolvane.processes() == [tolvane.pid]
+
+
+# -- the foreground --------------------------------------------------------------------
+
+
+def test_the_lock_takes_the_foreground_and_the_keyboard_back(tolvane):
+    start_locked(tolvane, settings_bytes("E:", CIPHER))
+    # The unlock box is up and has the keyboard when another window comes.
+    call_up_box(tolvane, "F2", IDC_FORM2_TEXT9)
+    box = tolvane.control(tolvane.snapshot(FORM2), IDC_FORM2_TEXT9)["hwnd"]
+    with Background(tolvane.session, "demo", "Intruder"):
+        tolvane.wait_window("Intruder", "visible", 10)
+        # Under Wine any program may take the foreground (Windows would
+        # refuse it while the lock holds LockSetForegroundWindow).
+        for _ in range(3):
+            assert tolvane.session.wintool("foreground", "Intruder") is not None
+            rig.wait_until(lambda: (lock_window(tolvane) or {}).get("foreground"), 3, interval=0.1,
+                           what="the lock back in the foreground")
+        assert not tolvane.snapshot("Intruder")["foreground"]
+        # The keyboard focus is back in the box. (Wine's X focus may stay on
+        # the other window: X ignores a focus change stamped older than the
+        # last one. The rig's typing gives the lock the X focus first.)
+        rig.wait_until(lambda: lock_window(tolvane)["focus"] == box, 3, what="the focus back in the unlock box")
+        tolvane.screenshot("foreground-back")
+        type_text(tolvane, PASSWORD)
+        assert tolvane.wait_exit(5) == 0
+
+
+# -- keys that launch things -------------------------------------------------------------
+
+# xdotool key names, and the virtual-key codes Wine makes of them.
+LAUNCH_KEYS = {
+    "Print": 0x2C,
+    "XF86Back": 0xA6,
+    "XF86Search": 0xAA,
+    "XF86AudioMute": 0xAD,
+    "XF86AudioPlay": 0xB3,
+    "XF86Mail": 0xB4,
+}
+
+
+def test_print_screen_and_launch_keys_are_swallowed_and_the_lock_keys_pass(tolvane):
+    spy = KeySpy(tolvane.session)
+    try:
+        # Without a lock the spy sees each of these keys with its code: the
+        # check below is not passed by keys that never arrive.
+        press_without_lock(tolvane, *LAUNCH_KEYS)
+        spy.wait_lines(lambda ls: {e.get("vk") for e in ls} >= set(LAUNCH_KEYS.values()), 5,
+                       "every launch key at the spy")
+
+        start_locked(tolvane, settings_bytes("E:", CIPHER))
+        seen_before = len(spy.events())
+        tolvane.keys(*LAUNCH_KEYS, "alt+Print", "shift+alt+Print", "F4", "Tab", "shift", "ctrl", "alt", "Escape")
+        spy.wait_lines(lambda ls: [e for e in ls if "vk" in e][-1:] == [{"msg": 0x101, "vk": 27, "flags": 128}], 5,
+                       "the plain Escape at the spy")
+        events = spy.events()[seen_before:]
+        assert not [e for e in events if e["vk"] in LAUNCH_KEYS.values()], events
+        downs = [e["vk"] for e in events if e["msg"] in (0x100, 0x104)]
+        # F4, Tab and Esc alone, Shift, Ctrl and Alt themselves all pass.
+        for vk in (115, 9, 27, 160, 162, 164):
+            assert vk in downs, (vk, events)
+        # F2 and F3 reach the lock.
+        call_up_box(tolvane, "F3", 2020)
+        tolvane.keys("F3")
+        call_up_box(tolvane, "F2", IDC_FORM2_TEXT9)
+        assert lock_window(tolvane)["foreground"] and tolvane.alive()
+    finally:
+        spy.close()
