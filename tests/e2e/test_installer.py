@@ -152,6 +152,7 @@ def test_silent_uninstall_ends_the_lock_removes_everything_and_keeps_the_configu
 
     uninstall(wine_session, installed, *args, windir=prog.windir)
     rig.wait_until(lambda: not prog.alive(), 10, interval=0.2, what="the running lock to be ended")
+    assert not prog.processes(), "a process of the installed exe (the lock's watchdog?) is left"
     prog.pid = None
     assert not installed.folder.exists()
     assert not wine_session.host_path(START_MENU).exists()
