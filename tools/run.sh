@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds, and starts Tolvane under Wine in a prefix of
-# its own (build/wine-run) with a simulated USB drive E: backed by the folder
-# build/run/usb-e. Uses $DISPLAY when there is one, otherwise starts Xvfb and
-# says how to look at it.
+# Sets up the machine, builds, and starts the 32-bit release (dist/tolvane.exe)
+# under Wine in a prefix of its own (build/wine-run) with a simulated USB drive
+# E: backed by the folder build/run/usb-e. Uses $DISPLAY when there is one,
+# otherwise starts Xvfb and says how to look at it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -12,8 +12,10 @@ bash tools/build.sh
 
 export WINEPREFIX="$ROOT/build/wine-run" WINEDEBUG=-all LC_ALL=zh_CN.UTF-8 WINEARCH=win64
 mkdir -p build/run/usb-e
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "run: creating the Wine prefix (once)"
+source tools/wine_prefix.sh
+if ! wine_prefix_current "$WINEPREFIX"; then
+  echo "run: creating the Wine prefix (once, and again when the installed Wine architectures change)"
+  wine_prefix_remove "$WINEPREFIX"
   WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
   wineserver -w
   # Chinese face names go through a UTF-16 .reg file: on the command line they
@@ -28,6 +30,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   # The drive type is read when wineserver starts, so set it before the run.
   wine reg add 'HKLM\Software\Wine\Drives' /v e: /t REG_SZ /d floppy /f /reg:64 >/dev/null 2>&1
   wineserver -w
+  wine_prefix_mark "$WINEPREFIX"
 fi
 ln -sfn "$ROOT/build/run/usb-e" "$WINEPREFIX/dosdevices/e:"
 
@@ -39,6 +42,7 @@ if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=$display
   echo "run: no display, started Xvfb on $DISPLAY; screenshot with: import -window root -display $DISPLAY shot.png"
 fi
-echo "run: starting Tolvane (settings file: $WINEPREFIX/drive_c/windows/vemro.qarn, drive E: = build/run/usb-e)"
-cd build/win64
+# The 32-bit release from dist/, the program people get.
+echo "run: starting dist/tolvane.exe (settings file: $WINEPREFIX/drive_c/windows/vemro.qarn, drive E: = build/run/usb-e)"
+cd dist
 exec wine ./tolvane.exe

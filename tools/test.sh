@@ -21,9 +21,12 @@ bash tools/fuzz.sh
 echo "== Windows tests (wine64)"
 export WINEDEBUG=-all LC_ALL=zh_CN.UTF-8
 export WINEPREFIX="$ROOT/build/wine-unit"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
+source tools/wine_prefix.sh
+if ! wine_prefix_current "$WINEPREFIX"; then
+  wine_prefix_remove "$WINEPREFIX"
   WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
   wineserver -w
+  wine_prefix_mark "$WINEPREFIX"
 fi
 # These tests draw into memory bitmaps and need no X display.
 if ! grep -q '"Graphics"="null"' "$WINEPREFIX/user.reg" 2>/dev/null; then

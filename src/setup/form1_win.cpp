@@ -31,7 +31,7 @@ bool Form1::Load() {
   // Frameless: the window is all client area, 340 x 263 at 96 DPI, centred
   // on the work area. Its DPI is known once it exists.
   const POINT at = CentredOnWorkArea(kClientWidth, kClientHeight);
-  if (!CreateFormWindow(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, TOLVANE_FORM1_CLASS, L"Tolvane V1.0",
+  if (!CreateFormWindow(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, TOLVANE_FORM1_CLASS, kProductTitle,
                         WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX, at.x, at.y, kClientWidth,
                         kClientHeight, nullptr)) {
     return false;
@@ -61,7 +61,7 @@ void Form1::Form_Load() {
   // SS_NOTIFY: a press on a label is not a press on the background, so it
   // doesn't start a move.
   const DWORD label = WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_NOTIFY;
-  Label4_ = layout_.Create(L"STATIC", L"Tolvane V1.0", label, {32, 10, 200, 17}, IDC_FORM1_LABEL4, 0,
+  Label4_ = layout_.Create(L"STATIC", kProductTitle, label, {32, 10, 200, 17}, IDC_FORM1_LABEL4, 0,
                            FontRole::Title);
   chrome_.Attach(hwnd_, IDC_FORM1_CLOSE, /*title_icon=*/true);
   List1_ = layout_.Create(L"LISTBOX", L"", WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,

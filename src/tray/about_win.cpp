@@ -64,7 +64,7 @@ void About::Unload() {
 
 void About::Form_Load() {
   const DWORD label = WS_VISIBLE | SS_LEFT | SS_NOPREFIX;
-  Label1_ = layout_.Create(L"STATIC", L"Tolvane V1.0", label, {80, 8, 89, 14}, IDC_ABOUT_LABEL1);
+  Label1_ = layout_.Create(L"STATIC", kProductTitle, label, {80, 8, 89, 14}, IDC_ABOUT_LABEL1);
   Frame1_ = layout_.Create(L"STATIC", L"", WS_VISIBLE | SS_ETCHEDFRAME, {kFrameX, kFrameY, 217, 105},
                            IDC_ABOUT_FRAME);
   Label5_ = layout_.Create(L"STATIC", L"作者：Tolvane 开发组", label, {kFrameX + 72, kFrameY + 24, 137, 14},

@@ -31,15 +31,36 @@ def wine_session():
         session.stop()
 
 
+# The builds a test can run on: the 64-bit one by default; a test marked
+# both_builds runs on the 32-bit release that people get as well.
+_BUILDS = {
+    "x86_64": (lambda s: s.program_exe, rig.PROGRAM_EXE),
+    "i686": (lambda s: s.release_exe, rig.RELEASE_EXE),
+}
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "both_builds: run on the 64-bit build and on the 32-bit release")
+
+
+def pytest_generate_tests(metafunc):
+    if metafunc.definition.get_closest_marker("both_builds") and "program_exe" in metafunc.fixturenames:
+        metafunc.parametrize("program_exe", list(_BUILDS), indirect=True)
+
+
 @pytest.fixture
-def program_exe(wine_session):
-    if not wine_session.program_exe.exists():
-        pytest.fail(f"{rig.PROGRAM_EXE} is missing: run bash tools/build.sh first")
-    return wine_session.program_exe
+def program_exe(wine_session, request):
+    copy_of, built = _BUILDS[getattr(request, "param", "x86_64")]
+    exe = copy_of(wine_session)
+    if not exe.exists():
+        pytest.fail(f"{built} is missing: run bash tools/build.sh first")
+    return exe
 
 
-def _program(wine_session, tmp_path, request, exe):
-    prog = rig.Program(wine_session, tmp_path, request.node.name, exe)
+def program_fixture(wine_session, tmp_path, request, exe, in_place=False):
+    """The body of a program fixture: a Program for the test, with a
+    screenshot when the test failed and everything undone at its end."""
+    prog = rig.Program(wine_session, tmp_path, request.node.name, exe, in_place=in_place)
     try:
         yield prog
     finally:
@@ -59,13 +80,13 @@ def tolvane(wine_session, tmp_path, request, program_exe):
     Not started: the test plugs its drives first and then calls start().
     The program is ended and the drives pulled when the test is over.
     """
-    yield from _program(wine_session, tmp_path, request, program_exe)
+    yield from program_fixture(wine_session, tmp_path, request, program_exe)
 
 
 @pytest.fixture
 def stand_in(wine_session, tmp_path, request):
     """wintool's demo window in place of the program, to check the rig itself."""
-    yield from _program(wine_session, tmp_path, request, rig.RUN_BIN / "wintool.exe")
+    yield from program_fixture(wine_session, tmp_path, request, rig.RUN_BIN / "wintool.exe")
 
 
 def pytest_sessionstart(session):

@@ -225,10 +225,10 @@ def read_only_drive(prog: rig.Program, letter: str, files: dict[str, bytes] | No
 class Background:
     """A wintool command running beside the test, reporting into a file."""
 
-    def __init__(self, session: rig.WineSession, *args):
+    def __init__(self, session: rig.WineSession, *args, bits: int = 64):
         self.out = rig.E2E / f"bg-{os.getpid()}-{time.monotonic_ns()}.txt"
         self.log = open(rig.LOGS / "background.log", "ab")
-        self.proc = subprocess.Popen(["wine", str(rig.BIN / "wintool.exe"), "--out", rig.winpath(self.out),
+        self.proc = subprocess.Popen(["wine", str(rig.tool_exe("wintool", bits)), "--out", rig.winpath(self.out),
                                       *map(str, args)],
                                      env=session.env, stdin=subprocess.DEVNULL, stdout=self.log,
                                      stderr=subprocess.STDOUT)
@@ -268,10 +268,14 @@ class Background:
 
 class KeySpy(Background):
     """A low-level keyboard hook of its own, installed before the program's:
-    it sees only the key events that the program's hook lets through."""
+    it sees only the key events that the program's hook lets through.
 
-    def __init__(self, session: rig.WineSession, seconds: float = 60):
-        super().__init__(session, "keyspy", int(seconds * 1000))
+    Of the program's bitness (bits): under Wine a 32-bit hook's
+    CallNextHookEx reaches no 64-bit hook of another process, so a 64-bit spy
+    behind the 32-bit release would see nothing at all."""
+
+    def __init__(self, session: rig.WineSession, seconds: float = 60, bits: int = 64):
+        super().__init__(session, "keyspy", int(seconds * 1000), bits=bits)
         self.wait_lines(lambda ls: ls and ls[0].get("ready"), 15, "the key spy's hook")
 
     def events(self) -> list[dict]:

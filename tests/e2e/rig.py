@@ -34,6 +34,12 @@ SHOTS = E2E / "shots"
 LOGS = E2E / "logs"
 
 PROGRAM_EXE = BIN / "tolvane.exe"
+# The release people get: 32-bit, from tools/build.sh's dist/. It runs in the
+# same 64-bit prefix (WoW64) beside the 64-bit helpers.
+RELEASE_EXE = REPO / "dist" / "tolvane.exe"
+# The release tree's own builds of the helpers, for watching the release from
+# inside Wine where bitness matters (keyboard hooks).
+BIN32 = BUILD / "win32"
 # The run's own copy of the program and the helpers, taken at session start:
 # a rebuild in build/win64 while tests run must not hand a test a half-written
 # exe (CreateProcess then fails with ERROR_BAD_EXE_FORMAT).
@@ -135,6 +141,27 @@ def _tool(name: str) -> Path:
     return exe
 
 
+def tool_exe(name: str, bits: int = 64) -> Path:
+    """A helper of the given bitness: 64 from build/win64, 32 from build/win32."""
+    if bits == 64:
+        return _tool(name)
+    exe = RUN_BIN / "i686" / f"{name}.exe"
+    if not exe.exists():
+        raise RigError(f"{BIN32 / exe.name} is missing: run bash tools/build.sh first")
+    return exe
+
+
+def pe_bits(exe: Path) -> int:
+    """32 or 64, from the machine field of a Windows program's PE header."""
+    with open(exe, "rb") as f:
+        head = f.read(4096)
+    pe = int.from_bytes(head[0x3C:0x40], "little")
+    if head[:2] != b"MZ" or head[pe:pe + 4] != b"PE\0\0":
+        raise RigError(f"{exe} is not a Windows program")
+    machine = int.from_bytes(head[pe + 4:pe + 6], "little")
+    return {0x14C: 32, 0x8664: 64}[machine]
+
+
 def _pid_alive(pid: int) -> bool:
     try:
         os.kill(pid, 0)
@@ -197,15 +224,29 @@ class WineSession:
         RUN_BIN.mkdir(parents=True)
         for exe in BIN.glob("*.exe"):
             shutil.copy2(exe, RUN_BIN / exe.name)
-        for rel in PAYLOAD:
-            if (BIN / rel).exists():
-                (RUN_BIN / rel).parent.mkdir(parents=True, exist_ok=True)
-                shutil.copy2(BIN / rel, RUN_BIN / rel)
+        copies = [(BIN, RUN_BIN)]
+        if RELEASE_EXE.exists():
+            self.release_exe.parent.mkdir()
+            shutil.copy2(RELEASE_EXE, self.release_exe)
+            copies.append((RELEASE_EXE.parent, self.release_exe.parent))
+            for exe in BIN32.glob("*.exe"):
+                if exe.name != RELEASE_EXE.name:
+                    shutil.copy2(exe, self.release_exe.parent / exe.name)
+        for folder, dest in copies:
+            for rel in PAYLOAD:
+                if (folder / rel).exists():
+                    (dest / rel).parent.mkdir(parents=True, exist_ok=True)
+                    shutil.copy2(folder / rel, dest / rel)
 
     @property
     def program_exe(self) -> Path:
-        """This run's copy of the program."""
+        """This run's copy of the program (the 64-bit build)."""
         return RUN_BIN / PROGRAM_EXE.name
+
+    @property
+    def release_exe(self) -> Path:
+        """This run's copy of the 32-bit release, under the same file name."""
+        return RUN_BIN / "i686" / RELEASE_EXE.name
 
     def _take_lock(self):
         # Two runs in the same tree would share the prefix, its drives and its
@@ -265,13 +306,21 @@ class WineSession:
         )
         return env
 
+    def _prefix_tool(self, *args) -> int:
+        # The marker of the Wine architectures a prefix was made with is kept
+        # by one script for the tools and this rig alike.
+        return subprocess.run(["bash", str(REPO / "tools" / "wine_prefix.sh"), *map(str, args)],
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, timeout=120).returncode
+
     def _ensure_prefix(self):
         stamp = PREFIX / ".tolvane-e2e"
         healthy = (stamp.exists() and stamp.read_text() == _PREFIX_STAMP
                    and (PREFIX / "system.reg").exists()
-                   and (PREFIX / "drive_c/windows/system32/kernel32.dll").exists())
+                   and (PREFIX / "drive_c/windows/system32/kernel32.dll").exists()
+                   and self._prefix_tool("current", PREFIX) == 0)
         if healthy:
             return
+        self._prefix_tool("remove", PREFIX)
         shutil.rmtree(PREFIX, ignore_errors=True)
         PREFIX.parent.mkdir(parents=True, exist_ok=True)
         self._run_host(["wineboot", "-i"], timeout=180)
@@ -286,6 +335,7 @@ class WineSession:
         # The registry reaches the disk when the server ends; only then does
         # the prefix count as made.
         self._run_host(["wineserver", "-w"], timeout=60, check=False)
+        self._prefix_tool("mark", PREFIX)
         stamp.write_text(_PREFIX_STAMP)
 
     # -- running things ----------------------------------------------------
@@ -330,6 +380,82 @@ class WineSession:
             raise RigError(f"wintool {' '.join(map(str, args))} exited with {rc:#x}: {text.strip()}")
         return json.loads(text) if text.strip() else {}
 
+    def run_windows(self, exe: Path | str, *args, windir: Path | None = None) -> int:
+        """Starts a Windows program (a host path or a Windows one) through the
+        launcher without waiting for it, with "windir" set when given (Wine
+        overrides it for anything started from a Unix shell); returns its
+        Windows process id."""
+        out = E2E / f"launch-{os.getpid()}-{self._calls}.json"
+        target = exe if isinstance(exe, str) else winpath(exe)
+        extra = ["--windir", winpath(windir)] if windir else []
+        # The launcher itself, not the program, now and then fails to come up
+        # under a loaded Wine (no report file at all): one more try then.
+        try:
+            for attempt in range(2):
+                out.unlink(missing_ok=True)
+                rc = self.wine(_tool("launch"), "--out", winpath(out), *extra, target, *map(str, args))
+                first = out.read_text(encoding="utf-8").splitlines()[0] if out.exists() else "{}"
+                pid = json.loads(first).get("pid")
+                if pid or out.exists():
+                    break
+        finally:
+            out.unlink(missing_ok=True)
+        if rc != 0 or not pid:
+            raise RigError(f"could not start {target} (launcher exit {rc}): {first}")
+        return pid
+
+    def reg_query(self, key: str, view: int = 64) -> dict[str, str] | None:
+        """The values of a registry key in the 64- or 32-bit view, as text
+        (REG_DWORD as an int), or None when the key is missing."""
+        out = E2E / f"reg-{os.getpid()}-{self._calls}.txt"
+        try:
+            with open(out, "wb") as f:
+                rc = subprocess.run(["wine", "reg", "query", key, f"/reg:{view}"], env=self.env,
+                                    stdin=subprocess.DEVNULL, stdout=f, stderr=subprocess.DEVNULL,
+                                    timeout=60).returncode
+            # reg writes to a file in the ANSI code page, 936 here.
+            text = out.read_bytes().decode("gbk", "replace")
+        finally:
+            out.unlink(missing_ok=True)
+        if rc != 0:
+            return None
+        values = {}
+        for line in text.splitlines():
+            m = re.match(r"^ {4}(.*?) {4}(REG_\w+) {4}(.*?)\r?$", line)
+            if m:
+                name, kind, data = m.groups()
+                values[name] = int(data, 16) if kind == "REG_DWORD" else data
+        return values
+
+    def reg_delete(self, key: str, value: str | None = None):
+        """Deletes a key, or one value of it, in both registry views."""
+        for view in (32, 64):
+            self._run_host(["wine", "reg", "delete", key, *(["/v", value] if value else []), "/f",
+                            f"/reg:{view}"], timeout=60, check=False)
+
+    def host_path(self, windows_path: str) -> Path:
+        """The host path of a C: path inside the prefix."""
+        drive, _, rest = windows_path.partition(":\\")
+        if drive.upper() != "C":
+            raise RigError(f"not on C: {windows_path}")
+        return PREFIX / "drive_c" / rest.replace("\\", "/")
+
+    def processes(self, fragment: str) -> list[int]:
+        """Host ids of this prefix's Wine processes whose command line
+        contains fragment (case-insensitive)."""
+        found = []
+        for proc in Path("/proc").iterdir():
+            if not proc.name.isdigit():
+                continue
+            with contextlib.suppress(OSError):
+                environ = (proc / "environ").read_bytes().split(b"\0")
+                if f"WINEPREFIX={PREFIX}".encode() not in environ:
+                    continue
+                cmdline = (proc / "cmdline").read_bytes().replace(b"\0", b" ").decode("utf-8", "replace")
+                if fragment.lower() in cmdline.lower():
+                    found.append(int(proc.name))
+        return found
+
     def query_drive(self, letter: str) -> dict:
         text = self.drivetool("query", letter)
         info = dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
@@ -373,11 +499,15 @@ class WineSession:
 class Program:
     """One test's copy of the program, its Windows directory and its drives."""
 
-    def __init__(self, session: WineSession, workdir: Path, test_name: str, exe: Path | None = None):
+    def __init__(self, session: WineSession, workdir: Path, test_name: str, exe: Path | None = None,
+                 in_place: bool = False):
+        """in_place: run exe where it is (an installed program) instead of a
+        copy in the test's own folder."""
         exe = exe or session.program_exe
         self.session = session
         self.test_name = re.sub(r"[^A-Za-z0-9_.-]+", "_", test_name).strip("_")
-        self.folder = workdir / "program"
+        self.workdir = workdir
+        self.folder = exe.parent if in_place else workdir / "program"
         self.windir = workdir / "windows"
         self.drives_root = workdir / "drives"
         self.pid: int | None = None
@@ -388,6 +518,9 @@ class Program:
         for d in (self.folder, self.windir, self.drives_root):
             d.mkdir(parents=True, exist_ok=True)
         self.exe = self.folder / exe.name
+        self.bits = pe_bits(exe)
+        if in_place:
+            return
         shutil.copy2(exe, self.exe)
         for rel in PAYLOAD:
             src = exe.parent / rel
@@ -405,19 +538,7 @@ class Program:
 
     def start(self, *args, window: str | None = FORM1, timeout: float = DEFAULT_TIMEOUT) -> int:
         """Starts the program with its own windir; waits for its window to show."""
-        out = self.folder.parent / "launch.json"
-        # The launcher itself, not the program, now and then fails to come up
-        # under a loaded Wine (no report file at all): one more try then.
-        for attempt in range(2):
-            out.unlink(missing_ok=True)
-            rc = self.session.wine(_tool("launch"), "--out", winpath(out), "--windir", winpath(self.windir),
-                                   winpath(self.exe), *args)
-            first = out.read_text(encoding="utf-8").splitlines()[0] if out.exists() else "{}"
-            self.pid = json.loads(first).get("pid")
-            if self.pid or out.exists():
-                break
-        if rc != 0 or not self.pid:
-            raise RigError(f"could not start {self.exe} (launcher exit {rc}): {first}")
+        self.pid = self.session.run_windows(self.exe, *args, windir=self.windir)
         self.started_at = time.monotonic()
         if window:
             info = self.wait_window(window, "visible", timeout)

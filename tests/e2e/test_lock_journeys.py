@@ -1,7 +1,10 @@
 """The whole job as a user meets it: configure a key drive in the setup
 window, start again and find the screen locked, and get out again by the key
 drive or the password; plus what must not get anyone past the lock, and what
-must not cost a user the configuration they have."""
+must not cost a user the configuration they have.
+
+The journeys themselves run on the 32-bit release as well as on the 64-bit
+build (both_builds): the release is the file people get."""
 
 import random
 import time
@@ -72,6 +75,7 @@ def lock_is_up(prog):
 # -- configure, lock, unlock by the key drive ---------------------------------
 
 
+@pytest.mark.both_builds
 def test_save_in_setup_window_writes_both_files_and_next_start_locks(tolvane):
     usb = tolvane.plug("e")
     tolvane.start()
@@ -172,6 +176,7 @@ def test_key_file_with_another_cipher_is_refused_on_its_line_and_the_lock_stays(
 # -- the password boxes ----------------------------------------------------------
 
 
+@pytest.mark.both_builds
 def test_unlock_box_ends_the_program_at_the_last_character(tolvane):
     start_locked(tolvane, settings_bytes("E:", CIPHER))
     hwnd = tolvane.form1_hwnd
@@ -185,6 +190,7 @@ def test_unlock_box_ends_the_program_at_the_last_character(tolvane):
     assert tolvane.tray(hwnd)["known"] is False
 
 
+@pytest.mark.both_builds
 def test_setup_box_replaces_the_lock_by_the_setup_window_with_a_hint(tolvane):
     start_locked(tolvane, settings_bytes("E:", CIPHER))
     enter_setup(tolvane, PASSWORD)
@@ -202,8 +208,9 @@ def test_setup_box_replaces_the_lock_by_the_setup_window_with_a_hint(tolvane):
 # -- what must not get past the lock ---------------------------------------------
 
 
+@pytest.mark.both_builds
 def test_close_requests_and_shell_keys_leave_the_lock_up(tolvane):
-    spy = KeySpy(tolvane.session)
+    spy = KeySpy(tolvane.session, bits=tolvane.bits)
     try:
         # The spy's hook, installed before the program's, sees what the
         # program passes on. First, with no lock up, it sees the Windows key.
@@ -357,6 +364,7 @@ def test_settings_file_that_cannot_be_read_refuses_the_save_and_names_it(tolvane
     assert tolvane.snapshot()["visible"]
 
 
+@pytest.mark.both_builds
 def test_refused_save_to_a_write_protected_drive_keeps_the_configuration(tolvane):
     before = settings_bytes("E:", CIPHER, *APPEARANCE)
     try:

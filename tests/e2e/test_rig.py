@@ -55,3 +55,23 @@ def test_windows_texts_and_tray_icon_are_read_as_shown(stand_in):
     stand_in.wait_exit(5)
     rig.wait_until(lambda: not stand_in.tray(hwnd)["icons"], 5, what="the tray icon to go")
     assert stand_in.tray(hwnd)["known"] is False
+
+
+def test_prefix_made_for_other_wine_architectures_counts_as_stale(tmp_path):
+    # A prefix made before wine32 came fails at every start ("could not load
+    # kernel32.dll"); the marker must tell it from a current one.
+    import subprocess
+    tool = ["bash", str(rig.REPO / "tools" / "wine_prefix.sh")]
+    prefix = tmp_path / "prefix"
+    prefix.mkdir()
+    (prefix / "system.reg").write_text("")
+    current = lambda: subprocess.run([*tool, "current", prefix]).returncode  # noqa: E731
+    assert current() == 1, "a prefix without a marker"
+    subprocess.run([*tool, "mark", prefix], check=True)
+    stamp = (prefix / ".wine-architectures").read_text()
+    assert "wine64:amd64" in stamp and current() == 0
+    # The same prefix as made with 32-bit Wine installed, or without it.
+    other = (stamp.replace(" wine32:i386", "") if "wine32:i386" in stamp
+             else stamp.replace("wine: ", "wine: wine32:i386 "))
+    (prefix / ".wine-architectures").write_text(other)
+    assert current() == 1

@@ -1,0 +1,170 @@
+"""The installer and the portable zip that tools/build.sh makes, as an
+administrator uses them: a silent install puts the program, its shortcuts, the
+logon start and the uninstall entry in place; the installed program starts
+into the setup window and locks once configured; a silent uninstall ends a
+running lock, takes all of it away and keeps the configuration unless told.
+
+The installer is 32-bit, so under the 64-bit prefix its registry values land
+in the 32-bit view (Wow6432Node), which Windows reads for the Run key and the
+list of programs as well."""
+
+import re
+import shutil
+import zipfile
+
+import pytest
+
+import rig
+from conftest import program_fixture
+from journey_support import FORM2, encipher, key_bytes, settings_bytes, start_locked
+
+UNINST_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tolvane"
+RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
+START_MENU = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Tolvane"
+SHORTCUTS = {"Tolvane.lnk", "Tolvane 帮助.lnk", "卸载 Tolvane.lnk"}
+FILES = ["tolvane.exe", "ico.ico", "background.jpg", "help.html", "skin/background.jpg"]
+DIST = rig.REPO / "dist"
+CIPHER = encipher("Usb-Key7")
+
+
+def version() -> str:
+    header = rig.BUILD / "win32" / "generated" / "tolvane_version.h"
+    return re.search(r'#define TOLVANE_VERSION_TEXT "([^"]+)"', header.read_text()).group(1)
+
+
+@pytest.fixture(scope="module")
+def setup_exe(wine_session):
+    """This run's copy of the installer (a rebuild must not change it under a test)."""
+    built = DIST / f"tolvane-setup-{version()}.exe"
+    if not built.exists():
+        pytest.fail(f"{built} is missing: run bash tools/build.sh first")
+    copy = rig.E2E / "setup" / built.name
+    copy.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copy2(built, copy)
+    return copy
+
+
+def wipe(session):
+    """Takes away whatever an install left, also one of a run that died."""
+    session.reg_delete(UNINST_KEY)
+    session.reg_delete(RUN_KEY, "Tolvane")
+    for where in (r"C:\Program Files (x86)\Tolvane", r"C:\Program Files\Tolvane", START_MENU):
+        shutil.rmtree(session.host_path(where), ignore_errors=True)
+
+
+class Install:
+    def __init__(self, session):
+        entry = session.reg_query(UNINST_KEY, 32)
+        assert entry is not None, "no uninstall entry in the 32-bit view"
+        self.entry = entry
+        self.location = entry["InstallLocation"]
+        self.folder = session.host_path(self.location)
+        self.exe = self.folder / "tolvane.exe"
+        self.uninstaller = self.location + r"\uninstall.exe"
+
+
+def install(session, setup_exe, *args) -> Install:
+    assert session.wine(setup_exe, "/S", *args, timeout=180) == 0
+    return Install(session)
+
+
+@pytest.fixture
+def installed(wine_session, setup_exe):
+    wipe(wine_session)
+    try:
+        yield install(wine_session, setup_exe)
+    finally:
+        wipe(wine_session)
+
+
+@pytest.fixture
+def installed_tolvane(wine_session, tmp_path, request, installed):
+    """The installed program, run where the installer put it."""
+    yield from program_fixture(wine_session, tmp_path, request, installed.exe, in_place=True)
+
+
+def uninstall(session, inst: Install, *args, windir=None):
+    """Runs the uninstaller silently and waits for its work: it copies itself
+    to a temporary folder, starts the copy and returns at once."""
+    session.run_windows(inst.uninstaller, "/S", *args, windir=windir)
+    # The copy has started its work once the program is gone; it is done once
+    # no uninstaller runs any more (the configuration is its last step).
+    rig.wait_until(lambda: not inst.exe.exists(), 60, interval=0.2, what="the uninstaller to remove the program")
+    rig.wait_until(lambda: not session.processes("uninstall.exe") and not session.processes("_?="), 60,
+                   interval=0.2, what="the uninstaller to end")
+
+
+def run_value(session):
+    return {view: (session.reg_query(RUN_KEY, view) or {}).get("Tolvane") for view in (32, 64)}
+
+
+def test_silent_install_puts_program_shortcuts_logon_start_and_uninstall_entry_in_place(wine_session, installed):
+    assert installed.location == r"C:\Program Files (x86)\Tolvane"
+    for rel in FILES:
+        assert (installed.folder / rel).read_bytes() == (DIST / rel).read_bytes(), rel
+    assert (installed.folder / "uninstall.exe").exists()
+    assert {p.name for p in wine_session.host_path(START_MENU).iterdir()} == SHORTCUTS
+
+    exe = installed.location + r"\tolvane.exe"
+    assert run_value(wine_session) == {32: f'"{exe}"', 64: None}
+    entry = installed.entry
+    assert entry["DisplayName"] == "Tolvane"
+    assert entry["DisplayVersion"] == version()
+    assert entry["Publisher"] == "Tolvane 开发组"
+    assert entry["DisplayIcon"] == exe + ",0"
+    assert entry["UninstallString"] == f'"{installed.uninstaller}"'
+    assert entry["QuietUninstallString"] == f'"{installed.uninstaller}" /S'
+    size_kb = sum(p.stat().st_size for p in installed.folder.rglob("*") if p.is_file()) / 1024
+    assert abs(entry["EstimatedSize"] - size_kb) <= 0.05 * size_kb + 8, (entry["EstimatedSize"], size_kb)
+    assert wine_session.reg_query(UNINST_KEY, 64) is None
+
+
+def test_install_without_logon_start_also_takes_an_earlier_one_away(wine_session, setup_exe, installed):
+    exe = installed.location + r"\tolvane.exe"
+    assert run_value(wine_session)[32] == f'"{exe}"'
+    again = install(wine_session, setup_exe, "/NOAUTOSTART")
+    assert run_value(wine_session) == {32: None, 64: None}
+    assert again.exe.exists() and again.entry["DisplayVersion"] == version()
+
+
+def test_installed_program_starts_into_the_setup_window_and_locks_once_configured(installed_tolvane):
+    prog = installed_tolvane
+    assert prog.exe.parent.name == "Tolvane" and prog.bits == 32
+    prog.start()  # an unconfigured start: the setup window
+    assert prog.snapshot(FORM2) is None
+    prog.screenshot("setup-window")
+    prog.kill()
+
+    usb = prog.drive_folder("e")
+    (usb / "tolvane.com").write_bytes(key_bytes("E:", CIPHER))
+    start_locked(prog, settings_bytes("E:", CIPHER))
+    prog.plug("e", folder=usb)
+    assert prog.wait_exit(5) == 0
+
+
+@pytest.mark.parametrize("args, kept", [([], True), (["/REMOVECONFIG"], False)], ids=["keep", "remove"])
+def test_silent_uninstall_ends_the_lock_removes_everything_and_keeps_the_configuration_unless_told(
+        wine_session, installed, installed_tolvane, args, kept):
+    prog = installed_tolvane
+    start_locked(prog, settings_bytes("E:", CIPHER))
+    usb = prog.plug("e")
+    (usb / "tolvane.com").write_bytes(key_bytes("E:", CIPHER))  # not the uninstaller's to touch
+
+    uninstall(wine_session, installed, *args, windir=prog.windir)
+    rig.wait_until(lambda: not prog.alive(), 10, interval=0.2, what="the running lock to be ended")
+    assert not prog.processes(), "a process of the installed exe (the lock's watchdog?) is left"
+    prog.pid = None
+    assert not installed.folder.exists()
+    assert not wine_session.host_path(START_MENU).exists()
+    assert run_value(wine_session) == {32: None, 64: None}
+    assert wine_session.reg_query(UNINST_KEY, 32) is None and wine_session.reg_query(UNINST_KEY, 64) is None
+    assert prog.settings_file.exists() == kept
+    assert (usb / "tolvane.com").read_bytes() == key_bytes("E:", CIPHER)
+
+
+def test_portable_zip_holds_the_release_in_a_folder_of_its_own():
+    with zipfile.ZipFile(DIST / f"tolvane-{version()}-portable.zip") as z:
+        files = {n for n in z.namelist() if not n.endswith("/")}
+        assert files == {f"Tolvane/{rel}" for rel in FILES}
+        for rel in FILES:
+            assert z.read(f"Tolvane/{rel}") == (DIST / rel).read_bytes(), rel
