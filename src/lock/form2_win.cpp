@@ -1,6 +1,7 @@
 #include "lock/form2_win.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include "config/codepage.h"
 #include "config/fileio.h"
 #include "config/settings.h"
+#include "lock/device_notice.h"
 #include "lock/key_files_win.h"
 #include "lock/picture_win.h"
 #include "resource.h"
@@ -28,6 +30,10 @@ namespace {
 // Posted by the setup box: the lock window must not destroy itself inside
 // the edit control's own change notification.
 constexpr UINT kWmEnterSetup = WM_APP + 20;
+// The second half of the load, once the dark cover is on the screen.
+constexpr UINT kWmLoadFace = WM_APP + 21;
+// A drive-watch tick asked for out of turn (a drive came or went).
+constexpr UINT kWmDriveWatchTick = WM_APP + 22;
 
 // Behind the caption when there is no picture, or none that can be read.
 constexpr COLORREF kDarkBackground = RGB(0x10, 0x14, 0x1C);
@@ -149,8 +155,12 @@ bool Form2::Load() {
   Form_Load();
   lock_up_ = true;
   ShowWindow(hwnd_, SW_SHOW);
+  // The plain dark cover reaches the screen now; the picture, the fonts and
+  // the controls follow from the message loop.
+  UpdateWindow(hwnd_);
   SetForegroundWindow(hwnd_);
   SetFocus(hwnd_);
+  PostMessageW(hwnd_, kWmLoadFace, 0, 0);
   return true;
 }
 
@@ -187,11 +197,11 @@ void Form2::ReadAppearance() {
   Text11 = ReadOption(kSettingsSection, L"photo");
 }
 
+// Cover first: what it takes to cover the screen and guard the keyboard runs
+// here, before the window shows. What only makes the lock look as configured
+// (the skin template, the fonts, the picture decode) waits for
+// Form_LoadFace, so the desktop is not on show while it runs.
 void Form2::Form_Load() {
-  CreateControls();
-  skin::SkinWindow(hwnd_);
-  nf_ = UserNumberFormat();
-  ReadAppearance();
   LayOut();
 
   // The system keeps Alt+Tab to itself on most versions; the title says
@@ -213,6 +223,17 @@ void Form2::Form_Load() {
   boxes_ = PasswordBoxes(Text7);
 
   SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr);
+}
+
+void Form2::Form_LoadFace() {
+  if (face_up_ || !hwnd_) return;
+  CreateControls();
+  skin::SkinWindow(hwnd_);
+  nf_ = UserNumberFormat();
+  ReadAppearance();
+  face_up_ = true;
+  LayOut();
+  // The design lines stand for one second from here, until the first tick.
   SetTimer(hwnd_, kTimer2, kTimer2Interval, nullptr);
 }
 
@@ -221,6 +242,10 @@ void Form2::LayOut() {
   width_ = sc.lock.width();
   height_ = sc.lock.height();
   SetWindowPos(hwnd_, HWND_TOPMOST, sc.lock.left, sc.lock.top, width_, height_, SWP_NOACTIVATE);
+  if (!face_up_) {
+    LayCovers(sc.covers);
+    return;
+  }
 
   const LockLayout l = LayoutLabels(width_, height_);
   SetWindowPos(Label2_, nullptr, l.label2.x, l.label2.y, std::max(1, width_ - l.label2.x), label2_height_,
@@ -257,7 +282,11 @@ void Form2::LoadImage1() {
 }
 
 void Form2::LayCovers(const std::vector<Rect>& rects) {
+  // Laid again when the face comes up: covers already in place stay, so the
+  // other monitors are never bare for a moment.
+  if (rects == cover_rects_ && covers_.size() == rects.size()) return;
   DestroyCovers();
+  cover_rects_ = rects;
   for (const Rect& r : rects) {
     HWND cover = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, TOLVANE_COVER_CLASS, L"",
                                  WS_POPUP | WS_VISIBLE, r.left, r.top, r.width(), r.height(), nullptr, nullptr,
@@ -269,6 +298,7 @@ void Form2::LayCovers(const std::vector<Rect>& rects) {
 void Form2::DestroyCovers() {
   for (HWND c : covers_) DestroyWindow(c);
   covers_.clear();
+  cover_rects_.clear();
 }
 
 void Form2::Form_Paint() {
@@ -316,6 +346,11 @@ void Form2::Timer1_Timer() {
   for (HWND c : covers_) SetWindowPos(c, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   // Last, so that the lock window stays above its own covers where monitors overlap.
   SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+}
+
+void Form2::RequestDriveWatchTick() {
+  if (tick_requested_ || !hwnd_) return;
+  tick_requested_ = PostMessageW(hwnd_, kWmDriveWatchTick, 0, 0) != FALSE;
 }
 
 void Form2::Timer2_Timer() {
@@ -479,6 +514,33 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case kWmEnterSetup:
       EnterSetup();  // `this` is gone afterwards
       return 0;
+    case kWmLoadFace:
+      Form_LoadFace();
+      return 0;
+    case kWmDriveWatchTick:
+      tick_requested_ = false;
+      // The regular tick comes a full interval after this one, not right on its heels.
+      if (face_up_) SetTimer(hwnd_, kTimer2, kTimer2Interval, nullptr);
+      Timer2_Timer();
+      return 0;
+    case WM_DEVICECHANGE: {
+      DeviceNotice notice;
+      notice.event = static_cast<unsigned>(wp);
+      // Only these two events carry a broadcast record; others may put anything in lParam.
+      const auto* hdr = wp == DBT_DEVICEARRIVAL || wp == DBT_DEVICEREMOVECOMPLETE
+                            ? reinterpret_cast<const DEV_BROADCAST_HDR*>(lp)
+                            : nullptr;
+      if (hdr) {
+        notice.record_size = hdr->dbch_size;
+        notice.device_type = hdr->dbch_devicetype;
+        if (hdr->dbch_devicetype == DBT_DEVTYP_VOLUME && hdr->dbch_size >= kVolumeRecordSize) {
+          notice.unit_mask = reinterpret_cast<const DEV_BROADCAST_VOLUME*>(lp)->dbcv_unitmask;
+        }
+      }
+      // Posted, not run here: the system waits for the answer to its broadcast.
+      if (NoticeWakesDriveWatch(notice)) RequestDriveWatchTick();
+      return Window::HandleMessage(msg, wp, lp);
+    }
     case WM_LBUTTONDOWN:
       Image1_Click();
       return 0;

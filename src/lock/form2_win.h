@@ -34,6 +34,10 @@ class Form2 : public Window {
   bool Load();
   // A key matched: closes the other windows and ends the program at once.
   [[noreturn]] void UnloadLock();
+  // Runs a drive-watch tick as soon as the window's messages get to it, and
+  // starts the one-second count afresh from there; requests made before it
+  // ran are served by that one tick.
+  void RequestDriveWatchTick();
 
   bool lock_up() const { return lock_up_; }
 
@@ -43,6 +47,7 @@ class Form2 : public Window {
 
  private:
   void Form_Load();
+  void Form_LoadFace();
   void Form_Unload();
   bool Form_QueryUnload(UnloadMode mode);  // true: the close is refused
   void Form_KeyDown(WPARAM vk);
@@ -83,6 +88,7 @@ class Form2 : public Window {
   int label1_height_ = 0;
   int width_ = 0, height_ = 0;          // Image1's size: the primary monitor in pixels
   std::vector<HWND> covers_;            // plain cover windows on the other monitors
+  std::vector<Rect> cover_rects_;       // where they stand
 
   // Working values, named after the hidden controls that held them.
   std::wstring Text1;                   // the drive whose key file was read last ("drive" setting at load)
@@ -101,6 +107,8 @@ class Form2 : public Window {
   NumberFormat nf_;
   bool loaded_ = false;                 // the window exists and counts among the forms
   bool lock_up_ = false;
+  bool face_up_ = false;                // controls, fonts and picture are in place
+  bool tick_requested_ = false;
   bool syncing_ = false;                // the window itself is setting a box's text
   HWND focus_child_ = nullptr;          // the box that had the focus when the window lost activation
 };

@@ -20,6 +20,9 @@
 namespace tolvane {
 namespace {
 
+// The rest of the setup window's load, after the lock window's.
+constexpr UINT kWmFormLoad = WM_APP + 30;
+
 
 // The settings file as it was before a save, to put back when the save fails.
 struct SettingsSnapshot {
@@ -98,6 +101,17 @@ void Form1::Unload() {
 }
 
 void Form1::Form_Load() {
+  // Cover first: when configured, the lock window goes up before anything of
+  // this window (its controls, the skin template, the tray icon, the drive
+  // scan), and the rest of this load runs once the lock's own load is done.
+  if (!cover_first_done_) {
+    cover_first_done_ = true;
+    if (SettingsFileExists() && HoldsConfiguration(ReadOption(kSettingsSection, L"name"))) {
+      lock_pending_ = !ShowLockWindow();
+      PostMessageW(hwnd_, kWmFormLoad, 0, 0);
+      return;
+    }
+  }
   // SS_NOTIFY: a press on a label is not a press on the background, so it
   // doesn't start a move.
   const DWORD label = WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_NOTIFY;
@@ -292,6 +306,9 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case TOLVANE_WM_TRAY:
       Tray_Mouse(LOWORD(lp));
+      return 0;
+    case kWmFormLoad:
+      Form_Load();
       return 0;
     case WM_TIMER:
       if (wp == kTimer1) Timer1_Timer();
