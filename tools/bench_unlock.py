@@ -63,14 +63,15 @@ MIB = 1 << 20
 
 
 class Workspace:
-    def __init__(self, session: rig.WineSession):
+    def __init__(self, session: rig.WineSession, exe: Path | None = None):
         self.session = session
+        self.exe = exe.resolve() if exe else session.program_exe
         self.root = Path(tempfile.mkdtemp(prefix="tolvane-bench-"))
         self.count = 0
 
     def program(self, name: str, exe: Path | None = None) -> rig.Program:
         self.count += 1
-        return rig.Program(self.session, self.root / f"{self.count:03d}", f"bench-{name}", exe)
+        return rig.Program(self.session, self.root / f"{self.count:03d}", f"bench-{name}", exe or self.exe)
 
     def close(self):
         shutil.rmtree(self.root, ignore_errors=True)
@@ -138,7 +139,7 @@ def launch_timed(ws: Workspace, prog: rig.Program) -> dict:
 
 
 def cover_run(ws: Workspace, which: str, settle: float) -> dict:
-    exe = ws.session.program_exe if which == "tolvane" else rig.RUN_BIN / "bare_cover.exe"
+    exe = ws.exe if which == "tolvane" else rig.RUN_BIN / "bare_cover.exe"
     prog = ws.program(which, exe)
     try:
         prog.settings_file.write_bytes(settings_bytes("E:", CIPHER))
@@ -181,7 +182,10 @@ def cover_and_memory(ws: Workspace, pairs: int, settle: float):
         print(f"  {label}:")
         print(f"    tolvane     {summary(a, unit, scale, digits)}")
         print(f"    bare window {summary(b, unit, scale, digits)}")
-        print(f"    ratio of medians {statistics.median(a) / statistics.median(b):.2f}x")
+        ratios = sorted(x / y for x, y in zip(a, b))  # the two runs of each pair
+        q = statistics.quantiles(ratios, n=4)
+        print(f"    ratio of medians {statistics.median(a) / statistics.median(b):.2f}x   "
+              f"median of the pairs' ratios {statistics.median(ratios):.2f}x (IQR {q[0]:.2f}..{q[2]:.2f})")
 
 
 def check_clock(session: rig.WineSession) -> float:
@@ -268,7 +272,7 @@ def bench_lock_exe(ws: Workspace, iterations: int, drives: int) -> str:
 
 def idle_cpu(ws: Workspace, which: str, seconds: float) -> float:
     """Share of one core the program uses while it sits locked, no drive plugged."""
-    exe = ws.session.program_exe if which == "tolvane" else rig.RUN_BIN / "bare_cover.exe"
+    exe = ws.exe if which == "tolvane" else rig.RUN_BIN / "bare_cover.exe"
     prog = ws.program(f"idle-{which}", exe)
     try:
         prog.settings_file.write_bytes(settings_bytes("E:", CIPHER))
@@ -293,13 +297,15 @@ def main():
     ap.add_argument("--idle-seconds", type=float, default=30, help="how long idle CPU is measured")
     ap.add_argument("--ticks-iterations", type=int, default=2000, help="bench_lock.exe iterations")
     ap.add_argument("--only", default="cover,unlock,idle,password,ticks", help="which parts to run")
+    ap.add_argument("--exe", type=Path, help="another build of tolvane.exe to measure in place of build/win64's "
+                    "(with the files it loads from beside it taken from resources/)")
     args = ap.parse_args()
     runs = max(10, args.runs)
     parts = set(args.only.split(","))
 
     session = rig.WineSession()
     session.start()
-    ws = Workspace(session)
+    ws = Workspace(session, args.exe)
     print(f"load average at start: {load_average()} ({os.cpu_count()} cores)")
     try:
         spread = check_clock(session)

@@ -194,7 +194,6 @@ void Form2::ReadAppearance() {
   label2_color_ = f.colour.system ? GetSysColor(static_cast<int>(f.colour.value)) : f.colour.value;
   label2_height_ = LineHeight(hwnd_, label2_font_);
   SetWindowTextW(Label2_, ReadOption(kSettingsSection, L"label").c_str());
-  Text11 = ReadOption(kSettingsSection, L"photo");
 }
 
 // Cover first: what it takes to cover the screen and guard the keyboard runs
@@ -227,6 +226,10 @@ void Form2::Form_Load() {
 
 void Form2::Form_LoadFace() {
   if (face_up_ || !hwnd_) return;
+  // The picture first: its decode needs memory for a moment, and the least
+  // else is loaded now (no fonts, no skin, not the setup window's controls).
+  Text11 = ReadOption(kSettingsSection, L"photo");
+  LoadImage1();
   CreateControls();
   skin::SkinWindow(hwnd_);
   nf_ = UserNumberFormat();
@@ -260,6 +263,7 @@ void Form2::LayOut() {
 }
 
 void Form2::LoadImage1() {
+  if (Image1_ && image_width_ == width_ && image_height_ == height_) return;  // already at this size
   if (image_dc_) {
     SelectObject(image_dc_, image_dc_old_);
     DeleteDC(image_dc_);
@@ -272,6 +276,8 @@ void Form2::LoadImage1() {
   const bool photo_exists = !Text11.empty() && IsOrdinaryFile(Text11);
   Image1_ = LoadStretchedPicture(BackgroundPicturePath(Text11, photo_exists, ProgramFolder()), width_, height_);
   if (!Image1_) return;  // plain dark background, the lock stays up
+  image_width_ = width_;
+  image_height_ = height_;
   image_dc_ = CreateCompatibleDC(nullptr);
   if (image_dc_) {
     image_dc_old_ = SelectObject(image_dc_, Image1_);
@@ -343,6 +349,10 @@ void Form2::SetCaption(HWND label, const std::wstring& text) {
 
 void Form2::Timer1_Timer() {
   if (IsIconic(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
+  // Each restack costs a trip to the window server, twice a second for as
+  // long as the lock stands; with nothing at all above the only lock window
+  // (one monitor) there is nothing to restack.
+  if (covers_.empty() && !GetWindow(hwnd_, GW_HWNDPREV)) return;
   for (HWND c : covers_) SetWindowPos(c, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   // Last, so that the lock window stays above its own covers where monitors overlap.
   SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);

@@ -81,6 +81,7 @@ class Form2 : public Window {
   HBITMAP Image1_ = nullptr;            // the background, stretched to the screen; null: plain dark
   HDC image_dc_ = nullptr;              // Image1 selected for painting
   HGDIOBJ image_dc_old_ = nullptr;
+  int image_width_ = 0, image_height_ = 0;  // the size Image1 was decoded at
   HFONT label2_font_ = nullptr;
   HFONT label1_font_ = nullptr;
   COLORREF label2_color_ = 0;

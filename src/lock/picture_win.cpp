@@ -2,6 +2,9 @@
 
 #include <wincodec.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "app/lazy_dll_win.h"
 
 namespace tolvane {
@@ -61,6 +64,32 @@ HRESULT ScaledSource(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, 
   return S_OK;
 }
 
+// Copies the source into the 24-bit DIB rows band by band: the screen-sized
+// bitmap is the one copy of the picture that stays, three bytes a pixel are
+// all it needs (a quarter less than 32), and the 32-bit premultiplied rows
+// only ever exist one band at a time.
+bool CopyInto24(IWICBitmapSource* source, int width, int height, BYTE* bits) {
+  constexpr int kBand = 32;
+  const UINT in_stride = static_cast<UINT>(width) * 4;
+  const std::size_t out_stride = (static_cast<std::size_t>(width) * 3 + 3) & ~static_cast<std::size_t>(3);
+  std::vector<BYTE> band(static_cast<std::size_t>(in_stride) * kBand);
+  for (int y = 0; y < height; y += kBand) {
+    const int rows = std::min(kBand, height - y);
+    const WICRect rect = {0, y, width, rows};
+    if (FAILED(source->CopyPixels(&rect, in_stride, in_stride * static_cast<UINT>(rows), band.data()))) return false;
+    for (int r = 0; r < rows; ++r) {
+      const BYTE* in = band.data() + static_cast<std::size_t>(r) * in_stride;
+      BYTE* out = bits + static_cast<std::size_t>(y + r) * out_stride;
+      for (int x = 0; x < width; ++x, in += 4, out += 3) {
+        out[0] = in[0];
+        out[1] = in[1];
+        out[2] = in[2];
+      }
+    }
+  }
+  return true;
+}
+
 // The first frame of the decoder's picture, at width x height, in a new DIB section.
 HBITMAP Render(IWICImagingFactory* factory, IWICBitmapDecoder* decoder, int width, int height) {
   Ref<IWICBitmapFrameDecode> frame;
@@ -71,13 +100,11 @@ HBITMAP Render(IWICImagingFactory* factory, IWICBitmapDecoder* decoder, int widt
   bi.bmiHeader.biWidth = width;
   bi.bmiHeader.biHeight = -height;  // top-down
   bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biBitCount = 24;
   bi.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
   HBITMAP bmp = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
   if (!bmp) return nullptr;
-  const UINT stride = static_cast<UINT>(width) * 4;
-  const UINT size = stride * static_cast<UINT>(height);
   bool ok = false;
   // Some decoders' formats (indexed colours) cannot be scaled as they are;
   // those are converted first and scaled after.
@@ -86,7 +113,7 @@ HBITMAP Render(IWICImagingFactory* factory, IWICBitmapDecoder* decoder, int widt
     Ref<IWICFormatConverter> converter;
     IWICBitmapSource* source = nullptr;
     if (SUCCEEDED(ScaledSource(factory, frame.get(), width, height, scale_first, scaler, converter, &source)) &&
-        SUCCEEDED(source->CopyPixels(nullptr, stride, size, static_cast<BYTE*>(bits)))) {
+        CopyInto24(source, width, height, static_cast<BYTE*>(bits))) {
       ok = true;
       break;
     }

@@ -7,7 +7,7 @@
 
 namespace tolvane {
 
-// A 32-bit top-down DIB section of width x height with the picture stretched
+// A 24-bit top-down DIB section of width x height with the picture stretched
 // over all of it, or nullptr when the file is missing, unreadable or not a
 // picture the platform can decode. The caller owns the bitmap; nothing else of
 // the decode is kept.

@@ -41,8 +41,11 @@ bool OpenInBrowser(const std::wstring& target) {
   // Some association handlers are COM objects, and the shell expects COM on
   // the calling thread.
   const ScopedCom com;
+  static auto* const shell_execute =
+      LazyFn<HINSTANCE WINAPI(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT)>(L"shell32.dll", "ShellExecuteW");
+  if (!shell_execute) return false;
   const auto result = reinterpret_cast<INT_PTR>(
-      ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+      shell_execute(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   return result > 32;
 }
 
