@@ -20,7 +20,7 @@
 namespace tolvane {
 namespace {
 
-// The rest of the setup window's load, after the lock window's.
+// The setup window's load, after the lock window's when that goes first.
 constexpr UINT kWmFormLoad = WM_APP + 30;
 
 
@@ -71,6 +71,13 @@ DWORD WriteKeyFile(const std::wstring& key_path, const std::string& bytes) {
 }  // namespace
 
 bool Form1::Load() {
+  // Cover first: when configured, the lock window goes up before anything of
+  // this window (the window itself, its controls, the skin template, the tray
+  // icon, the drive scan), and this window's load runs once the lock's own
+  // load is done.
+  const bool configured = SettingsFileExists() && HoldsConfiguration(ReadOption(kSettingsSection, L"name"));
+  if (configured) lock_pending_ = !ShowLockWindow();
+
   HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TOLVANE));
   if (!RegisterFormClass(TOLVANE_FORM1_CLASS, icon)) return false;
 
@@ -82,7 +89,11 @@ bool Form1::Load() {
     return false;
   }
   TheApp().FormLoaded();
-  Form_Load();
+  if (configured) {
+    PostMessageW(hwnd_, kWmFormLoad, 0, 0);
+  } else {
+    Form_Load();
+  }
   return true;
 }
 
@@ -101,17 +112,6 @@ void Form1::Unload() {
 }
 
 void Form1::Form_Load() {
-  // Cover first: when configured, the lock window goes up before anything of
-  // this window (its controls, the skin template, the tray icon, the drive
-  // scan), and the rest of this load runs once the lock's own load is done.
-  if (!cover_first_done_) {
-    cover_first_done_ = true;
-    if (SettingsFileExists() && HoldsConfiguration(ReadOption(kSettingsSection, L"name"))) {
-      lock_pending_ = !ShowLockWindow();
-      PostMessageW(hwnd_, kWmFormLoad, 0, 0);
-      return;
-    }
-  }
   // SS_NOTIFY: a press on a label is not a press on the background, so it
   // doesn't start a move.
   const DWORD label = WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_NOTIFY;

@@ -46,7 +46,6 @@ class Form1 : public Window {
        Text2_ = nullptr, Label3_ = nullptr, Command1_ = nullptr, Command2_ = nullptr;
   Chrome chrome_;  // frame picture, close box, moving by the background
   bool lock_pending_ = false;  // configured, but the lock window isn't up yet
-  bool cover_first_done_ = false;  // the load has already put the lock up if it was to
   std::wstring Text3_;  // Text3: the chosen drive ("E:"), empty until one is chosen
   std::wstring txtCipher_;                     // txtCipher: the cipher text during a save
   const std::string txtPassword_ = kKeyText;  // txtPassword: the cipher key text
