@@ -152,10 +152,12 @@ def start_locked(prog: rig.Program, settings: bytes, timeout: float = rig.DEFAUL
     """Starts the program over a prepared settings file; waits for the lock."""
     prog.settings_file.write_bytes(settings)
     prog.start(window=FORM2, timeout=timeout)
-    rig.wait_until(lambda: lock_face_up(prog), timeout, what="the lock's caption and lines")
+    # Each look is a Wine helper started: as few as will do, since a key drive
+    # plugged before the start opens the lock one tick after its face is up.
+    lock = rig.wait_until(lambda: lock_face_up(prog), timeout, what="the lock's caption and lines")
     form1 = prog.snapshot(rig.FORM1)
     prog.form1_hwnd = form1["hwnd"] if form1 else None
-    return prog.wait_window(FORM2, "visible", timeout)
+    return lock
 
 
 def focus(prog: rig.Program):
