@@ -211,12 +211,7 @@ def unlock_by_drive(ws: Workspace, runs: int, announce: bool) -> list[float]:
             # A random phase against the watch's one-second timer.
             time.sleep(1.0 + random.random())
             with ExitClock(ws.session, prog.pid, 10, "k") as clock:
-                if announce:
-                    # Plugged and announced by one helper, as the system announces a volume once mounted.
-                    prog._letters.add("k")
-                    ws.session.drivetool("plug", "k", str(stick), "removable", "announce")
-                else:
-                    prog.plug("k", folder=stick)
+                prog.plug("k", folder=stick, announce=announce)
                 t = clock.result(10)
             if "exit" not in t or "drive" not in t:
                 raise SystemExit(f"run {i}: no unlock seen: {t['raw']}")
