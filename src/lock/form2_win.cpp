@@ -160,7 +160,9 @@ bool Form2::Load() {
   UpdateWindow(hwnd_);
   SetForegroundWindow(hwnd_);
   SetFocus(hwnd_);
-  PostMessageW(hwnd_, kWmLoadFace, 0, 0);
+  // Without its face the lock has no password boxes and no drive watch: when
+  // the queue refuses the message, the face comes now rather than never.
+  if (!PostMessageW(hwnd_, kWmLoadFace, 0, 0)) Form_LoadFace();
   return true;
 }
 
@@ -236,6 +238,8 @@ void Form2::Form_LoadFace() {
   ReadAppearance();
   face_up_ = true;
   LayOut();
+  // A key that came before the boxes existed has its box shown now.
+  if (boxes_.state(Box::Unlock).visible || boxes_.state(Box::Setup).visible) ShowBoxes();
   // The design lines stand for one second from here, until the first tick.
   SetTimer(hwnd_, kTimer2, kTimer2Interval, nullptr);
 }
