@@ -326,12 +326,16 @@ def test_refused_save_over_a_read_only_key_file_keeps_the_configuration(tolvane)
 
 
 def test_remove_reports_a_read_only_key_file_and_still_deletes_the_settings(tolvane):
-    usb = tolvane.plug("e")
+    usb = tolvane.drive_folder("e")
     key = usb / "tolvane.com"
     key.write_bytes(key_bytes("E:", CIPHER))
     key.chmod(0o444)
     start_locked(tolvane, settings_bytes("E:", CIPHER))
     enter_setup(tolvane, PASSWORD)
+    # Plugged only now: under the lock this key drive would open it at the
+    # first tick, a race against typing the setup password.
+    tolvane.plug("e", folder=usb)
+    rig.wait_until(lambda: tolvane.list_items(), 8, what="E: in the drive list")  # refreshed every 3 s
     choose_drive(tolvane, 0, "E:")
     tolvane.click_control(IDC_FORM1_COMMAND2)
     box = message_box(tolvane)
