@@ -37,6 +37,40 @@ FARPROC LazyProc(const wchar_t* dll, const char* name) {
   return module ? GetProcAddress(module, name) : nullptr;
 }
 
+namespace {
+
+template <typename Fn>
+Fn* Comctl(const char* name) {
+  return LazyFn<Fn>(L"comctl32.dll", name);
+}
+
+}  // namespace
+
+void LoadCommonControls() {
+  static const bool done = [] {
+    auto* init = Comctl<BOOL WINAPI(const INITCOMMONCONTROLSEX*)>("InitCommonControlsEx");
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES};
+    return init && init(&icc);
+  }();
+  (void)done;
+}
+
+BOOL SubclassControl(HWND hwnd, SUBCLASSPROC proc, UINT_PTR id, DWORD_PTR data) {
+  static auto* const fn = Comctl<BOOL WINAPI(HWND, SUBCLASSPROC, UINT_PTR, DWORD_PTR)>("SetWindowSubclass");
+  return fn ? fn(hwnd, proc, id, data) : FALSE;
+}
+
+BOOL RemoveSubclass(HWND hwnd, SUBCLASSPROC proc, UINT_PTR id) {
+  static auto* const fn = Comctl<BOOL WINAPI(HWND, SUBCLASSPROC, UINT_PTR)>("RemoveWindowSubclass");
+  return fn ? fn(hwnd, proc, id) : FALSE;
+}
+
+LRESULT CallNextSubclass(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  // Called only from procedures that SetWindowSubclass installed, so comctl32 is there.
+  static auto* const fn = Comctl<LRESULT WINAPI(HWND, UINT, WPARAM, LPARAM)>("DefSubclassProc");
+  return fn ? fn(hwnd, msg, wp, lp) : DefWindowProcW(hwnd, msg, wp, lp);
+}
+
 ScopedCom::ScopedCom(DWORD apartment) {
   ole32_ = LoadSystemLibrary(L"ole32.dll");
   if (!ole32_) return;

@@ -5,6 +5,7 @@
 // the screen.
 #pragma once
 #include <windows.h>
+#include <commctrl.h>
 #include <objbase.h>
 
 namespace tolvane {
@@ -23,6 +24,15 @@ template <typename Fn>
 Fn* LazyFn(const wchar_t* dll, const char* name) {
   return reinterpret_cast<Fn*>(reinterpret_cast<void*>(LazyProc(dll, name)));
 }
+
+// comctl32 (the themed common controls and window subclassing) on first
+// use: mapping and starting it is the largest part of the program's start
+// that a bare window does not have, and the lock covers the screen without it.
+// LoadCommonControls: before the first control of a window is made.
+void LoadCommonControls();
+BOOL SubclassControl(HWND hwnd, SUBCLASSPROC proc, UINT_PTR id, DWORD_PTR data);
+BOOL RemoveSubclass(HWND hwnd, SUBCLASSPROC proc, UINT_PTR id);
+LRESULT CallNextSubclass(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
 // COM on the calling thread for as long as the object lives, with ole32
 // loaded for it alone. When the last user goes, ole32 is released again and

@@ -1,7 +1,6 @@
 // Entry point: the program starts by loading the setup window, which decides
 // whether to lock the screen.
 #include <windows.h>
-#include <commctrl.h>
 
 #include "app/app_win.h"
 #include "appearance/form5_win.h"
@@ -18,8 +17,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   using namespace tolvane;
   // Removable drives without a medium must never raise "no disk" boxes.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES};
-  InitCommonControlsEx(&icc);
 
   static Form1 form1;
   TheApp().form1 = &form1;

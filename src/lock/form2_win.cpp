@@ -9,6 +9,7 @@
 #include <cwchar>
 
 #include "app/app_win.h"
+#include "app/lazy_dll_win.h"
 #include "appearance/form5_win.h"
 #include "config/cipher.h"
 #include "config/codepage.h"
@@ -167,6 +168,7 @@ bool Form2::Load() {
 }
 
 void Form2::CreateControls() {
+  LoadCommonControls();
   const DWORD label = SS_OWNERDRAW | SS_NOPREFIX | WS_VISIBLE;
   Label2_ = CreateControl(hwnd_, L"STATIC", kDesignCaption, label, 0, 0, 1, 1, IDC_FORM2_LABEL2);
   for (int i = 0; i < 6; ++i) {
@@ -178,8 +180,8 @@ void Form2::CreateControls() {
   Text10_ = CreateControl(hwnd_, L"EDIT", kSetupPlaceholder, box, kBoxLeft, kBoxTop, kBoxWidth, kBoxHeight,
                           IDC_FORM2_TEXT10, WS_EX_CLIENTEDGE);
   // The boxes pass F2/F3 and clicks on to the form's handlers.
-  SetWindowSubclass(Text9_, EditProc, IDC_FORM2_TEXT9, reinterpret_cast<DWORD_PTR>(this));
-  SetWindowSubclass(Text10_, EditProc, IDC_FORM2_TEXT10, reinterpret_cast<DWORD_PTR>(this));
+  SubclassControl(Text9_, EditProc, IDC_FORM2_TEXT9, reinterpret_cast<DWORD_PTR>(this));
+  SubclassControl(Text10_, EditProc, IDC_FORM2_TEXT10, reinterpret_cast<DWORD_PTR>(this));
 
   label1_font_ = MakeFont(kSongTi, 9.75, false, false, false, false, GB2312_CHARSET);
   label1_height_ = LineHeight(hwnd_, label1_font_);
@@ -499,17 +501,17 @@ LRESULT CALLBACK Form2::EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PT
       }
       break;
     case WM_LBUTTONUP: {
-      const LRESULT r = DefSubclassProc(h, msg, wp, lp);
+      const LRESULT r = CallNextSubclass(h, msg, wp, lp);
       self->Text_Click(h == self->Text9_ ? Box::Unlock : Box::Setup);
       return r;
     }
     case WM_NCDESTROY:
-      RemoveWindowSubclass(h, EditProc, id);
+      RemoveSubclass(h, EditProc, id);
       break;
     default:
       break;
   }
-  return DefSubclassProc(h, msg, wp, lp);
+  return CallNextSubclass(h, msg, wp, lp);
 }
 
 LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {

@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include "app/app_win.h"
+#include "app/lazy_dll_win.h"
 #include "app/product.h"
 #include "appearance/form5_win.h"
 #include "config/settings.h"
@@ -112,6 +113,7 @@ void Form1::Unload() {
 }
 
 void Form1::Form_Load() {
+  LoadCommonControls();
   // SS_NOTIFY: a press on a label is not a press on the background, so it
   // doesn't start a move.
   const DWORD label = WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_NOTIFY;

@@ -460,7 +460,8 @@ void TrackMouseLeave(HWND hwnd) {
   if (g_userTrackMouse) {
     TrackMouseEvent(&request);
   } else {
-    _TrackMouseEvent(&request);
+    static auto* const track = LazyFn<BOOL WINAPI(TRACKMOUSEEVENT*)>(L"comctl32.dll", "_TrackMouseEvent");
+    if (track) track(&request);
   }
 }
 
