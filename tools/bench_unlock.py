@@ -1,13 +1,25 @@
 #!/usr/bin/env python3
 """Figures of the locked program under Wine, with the end-to-end rig.
 
-    /usr/bin/python3 tools/bench_unlock.py [--runs N] [--ticks-iterations N]
+    /usr/bin/python3 tools/bench_unlock.py [--pairs N] [--runs N] [--idle-seconds S]
+                                           [--ticks-iterations N] [--only cover,unlock,idle,password,ticks]
 
-Prints:
+Prints, each with median and spread:
+  - time to cover and memory, against build/win64/bare_cover.exe (a bare
+    full-screen window) in the same run, in interleaved A-B-B-A pairs: from
+    just before CreateProcess until a visible window of the program covers the
+    screen ("shown") and until the screen under it changed colour ("painted"),
+    timed inside Wine by launch.exe --cover; then, once the lock's face is up,
+    the working set and its peak (VmRSS, VmHWM of the Wine process: what
+    GetProcessMemoryInfo reports under Wine) and the private part (RssAnon);
   - unlock latency: from the moment a drive holding the key file becomes
     visible to Windows programs until the program has ended, over N runs, each
     plugged at a random point of the drive watch's one-second cycle; both
     times are taken inside Wine on the performance counter (wintool exitclock);
+    once with the system's arrival announcement (drivetool plug ... announce
+    sends WM_DEVICECHANGE right after the mount), once without;
+  - idle CPU while locked with no drive: CPU time of all the program's threads
+    (/proc/PID/task/*/schedstat) over S seconds, and of the bare window;
   - exit time alone: from the last keystroke of the password in the unlock
     box until the program has ended (the keystroke timed on the host clock
     that Wine's performance counter reads, checked here first);
@@ -18,12 +30,16 @@ Prints:
     program for comparison (Wine's own share).
 
 Needs tools/build.sh first; takes the end-to-end lock, so it waits for a
-running e2e test run to finish.
+running e2e test run to finish. The machine's load average is printed at the
+start and the end: ratios within one run cancel some of the load, absolute
+times do not.
 """
 
 from __future__ import annotations
 
 import argparse
+import json
+import os
 import random
 import shutil
 import statistics
@@ -36,31 +52,140 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 
 import rig  # noqa: E402
-from journey_support import (FORM2, IDC_FORM2_TEXT9, Background, ExitClock, call_up_box, encipher,  # noqa: E402
+from journey_support import (FORM2, IDC_FORM2_TEXT9, ExitClock, call_up_box, encipher, lock_face_up,  # noqa: E402
                              host_qpc_seconds, key_bytes, settings_bytes, start_locked, type_text)
 
 PASSWORD = "Bench-Pw7"
 CIPHER = encipher(PASSWORD)
 
 
+MIB = 1 << 20
+
+
 class Workspace:
-    def __init__(self, session: rig.WineSession):
+    def __init__(self, session: rig.WineSession, exe: Path | None = None):
         self.session = session
+        self.exe = exe.resolve() if exe else session.program_exe
         self.root = Path(tempfile.mkdtemp(prefix="tolvane-bench-"))
         self.count = 0
 
-    def program(self, name: str) -> rig.Program:
+    def program(self, name: str, exe: Path | None = None) -> rig.Program:
         self.count += 1
-        return rig.Program(self.session, self.root / f"{self.count:03d}", f"bench-{name}")
+        return rig.Program(self.session, self.root / f"{self.count:03d}", f"bench-{name}", exe or self.exe)
 
     def close(self):
         shutil.rmtree(self.root, ignore_errors=True)
 
 
-def summary(values: list[float], unit: str = "s", scale: float = 1.0) -> str:
+def summary(values: list[float], unit: str = "s", scale: float = 1.0, digits: int = 3) -> str:
     v = sorted(x * scale for x in values)
-    return (f"n={len(v)}  median {statistics.median(v):.3f} {unit}  worst {v[-1]:.3f} {unit}  "
-            f"best {v[0]:.3f} {unit}  mean {statistics.fmean(v):.3f} {unit}")
+    q = statistics.quantiles(v, n=4) if len(v) >= 2 else [v[0], v[0], v[0]]
+    f = f"{{:.{digits}f}}"
+    return (f"n={len(v)}  median {f.format(statistics.median(v))} {unit}  "
+            f"IQR {f.format(q[0])}..{f.format(q[2])}  best {f.format(v[0])}  worst {f.format(v[-1])} {unit}")
+
+
+def load_average() -> str:
+    return " ".join(Path("/proc/loadavg").read_text().split()[:3])
+
+
+def unix_pid(folder: Path) -> int | None:
+    """The Linux process behind the Windows program started from folder: Wine
+    puts the Windows path of the exe on its command line."""
+    key = rig.winpath(folder).encode()
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            cmdline = (entry / "cmdline").read_bytes()
+        except OSError:
+            continue
+        if cmdline.startswith(key):
+            return int(entry.name)
+    return None
+
+
+def proc_memory(pid: int) -> dict[str, int]:
+    """VmRSS, VmHWM and RssAnon of a process, in bytes."""
+    out = {}
+    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+        key, _, value = line.partition(":")
+        if key in ("VmRSS", "VmHWM", "RssAnon", "RssFile"):
+            out[key] = int(value.split()[0]) * 1024
+    return out
+
+
+def cpu_seconds(pid: int) -> float:
+    """CPU time of every thread of a process so far, in seconds."""
+    total = 0
+    for task in Path(f"/proc/{pid}/task").iterdir():
+        try:
+            total += int((task / "schedstat").read_text().split()[0])
+        except (OSError, ValueError, IndexError):
+            pass  # a thread that ended in between
+    return total / 1e9
+
+
+def launch_timed(ws: Workspace, prog: rig.Program) -> dict:
+    """Starts the program with launch.exe --cover; returns its report."""
+    out = prog.folder.parent / "launch.json"
+    ws.session.wine(rig._tool("launch"), "--out", rig.winpath(out), "--windir", rig.winpath(prog.windir),
+                    "--cover", 20000, rig.winpath(prog.exe), timeout=60)
+    lines = [json.loads(x) for x in out.read_text(encoding="utf-8").splitlines()] if out.exists() else []
+    if len(lines) < 2 or not lines[0].get("pid"):
+        raise SystemExit(f"launch failed: {lines}")
+    prog.pid = lines[0]["pid"]
+    return lines[1]
+
+
+def cover_run(ws: Workspace, which: str, settle: float) -> dict:
+    exe = ws.exe if which == "tolvane" else rig.RUN_BIN / "bare_cover.exe"
+    prog = ws.program(which, exe)
+    try:
+        prog.settings_file.write_bytes(settings_bytes("E:", CIPHER))
+        t = launch_timed(ws, prog)
+        if t.get("shown_ms") is None or t.get("painted_ms") is None:
+            raise SystemExit(f"{which}: no cover seen: {t}")
+        if which == "tolvane":
+            rig.wait_until(lambda: lock_face_up(prog), 20, what="the lock's caption and lines")
+        time.sleep(settle)  # the drive watch ticks, the tray icon and the setup window's scan are done
+        pid = unix_pid(prog.exe)
+        if pid is None:
+            raise SystemExit(f"{which}: no Linux process found for {prog.exe}")
+        mem = proc_memory(pid)
+        return {"shown": t["shown_ms"] / 1000, "painted": t["painted_ms"] / 1000, **mem}
+    finally:
+        prog.close()
+
+
+def cover_and_memory(ws: Workspace, pairs: int, settle: float):
+    runs: dict[str, list[dict]] = {"tolvane": [], "bare": []}
+    order = []
+    for i in range(pairs):
+        # A-B-B-A: drift in the machine's load falls on both alike.
+        order += ["tolvane", "bare"] if i % 2 == 0 else ["bare", "tolvane"]
+    for n, which in enumerate(order):
+        r = cover_run(ws, which, settle)
+        runs[which].append(r)
+        print(f"  {n + 1:2d} {which:8s} shown {r['shown'] * 1000:6.0f} ms  painted {r['painted'] * 1000:6.0f} ms  "
+              f"ws {r['VmRSS'] / MIB:5.1f} MiB  peak {r['VmHWM'] / MIB:5.1f} MiB  "
+              f"private {r['RssAnon'] / MIB:5.1f} MiB", flush=True)
+    print()
+    for key, label, unit, scale in (("painted", "time to cover (painted)", "ms", 1000),
+                                    ("shown", "time to cover (shown)", "ms", 1000),
+                                    ("VmRSS", "working set", "MiB", 1 / MIB),
+                                    ("VmHWM", "peak working set", "MiB", 1 / MIB),
+                                    ("RssAnon", "private (anonymous)", "MiB", 1 / MIB)):
+        a = [r[key] for r in runs["tolvane"]]
+        b = [r[key] for r in runs["bare"]]
+        digits = 0 if unit == "ms" else 1
+        print(f"  {label}:")
+        print(f"    tolvane     {summary(a, unit, scale, digits)}")
+        print(f"    bare window {summary(b, unit, scale, digits)}")
+        ratios = sorted(x / y for x, y in zip(a, b))  # the two runs of each pair
+        q = statistics.quantiles(ratios, n=4)
+        print(f"    ratio of medians {statistics.median(a) / statistics.median(b):.2f}x   "
+              f"median of the pairs' ratios {statistics.median(ratios):.2f}x (IQR {q[0]:.2f}..{q[2]:.2f})")
 
 
 def check_clock(session: rig.WineSession) -> float:
@@ -75,7 +200,7 @@ def check_clock(session: rig.WineSession) -> float:
     return after - before
 
 
-def unlock_by_drive(ws: Workspace, runs: int) -> list[float]:
+def unlock_by_drive(ws: Workspace, runs: int, announce: bool) -> list[float]:
     latencies = []
     for i in range(runs):
         prog = ws.program("drive")
@@ -86,7 +211,7 @@ def unlock_by_drive(ws: Workspace, runs: int) -> list[float]:
             # A random phase against the watch's one-second timer.
             time.sleep(1.0 + random.random())
             with ExitClock(ws.session, prog.pid, 10, "k") as clock:
-                prog.plug("k", folder=stick)
+                prog.plug("k", folder=stick, announce=announce)
                 t = clock.result(10)
             if "exit" not in t or "drive" not in t:
                 raise SystemExit(f"run {i}: no unlock seen: {t['raw']}")
@@ -140,65 +265,78 @@ def bench_lock_exe(ws: Workspace, iterations: int, drives: int) -> str:
         prog.close()
 
 
-def peak_working_set(ws: Workspace, seconds: float) -> tuple[dict, dict]:
-    prog = ws.program("memory")
+def idle_cpu(ws: Workspace, which: str, seconds: float) -> float:
+    """Share of one core the program uses while it sits locked, no drive plugged."""
+    exe = ws.exe if which == "tolvane" else rig.RUN_BIN / "bare_cover.exe"
+    prog = ws.program(f"idle-{which}", exe)
     try:
-        for letter in "ef":
-            (prog.drive_folder(letter) / "tolvane.com").write_bytes(key_bytes("E:", encipher("not-it")))
-            prog.plug(letter)
-        start_locked(prog, settings_bytes("E:", CIPHER))
-        time.sleep(seconds)  # ticks of the watch with two drives to read
-        call_up_box(prog, "F2", IDC_FORM2_TEXT9)
-        type_text(prog, "wrong-one")
-        locked = ws.session.wintool("meminfo", prog.pid)
+        prog.settings_file.write_bytes(settings_bytes("E:", CIPHER))
+        launch_timed(ws, prog)
+        if which == "tolvane":
+            rig.wait_until(lambda: lock_face_up(prog), 20, what="the lock's caption and lines")
+        time.sleep(3)  # past the start
+        pid = unix_pid(prog.exe)
+        c0, t0 = cpu_seconds(pid), time.monotonic()
+        time.sleep(seconds)
+        c1, t1 = cpu_seconds(pid), time.monotonic()
+        return (c1 - c0) / (t1 - t0)
     finally:
         prog.close()
-    with Background(ws.session, "demo", "BenchBaseline"):
-        rig.wait_until(lambda: ws.session.wintool("windows", "BenchBaseline"), 10, what="the baseline window")
-        pid = ws.session.wintool("windows", "BenchBaseline")[0]["pid"]
-        time.sleep(1)
-        baseline = ws.session.wintool("meminfo", pid)
-    return locked, baseline
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    ap.add_argument("--runs", type=int, default=12, help="unlock runs of each kind (at least 10)")
+    ap.add_argument("--pairs", type=int, default=16, help="A-B-B-A pairs of the cover runs (at least 15)")
+    ap.add_argument("--settle", type=float, default=2.0, help="seconds after the face is up before memory is read")
+    ap.add_argument("--runs", type=int, default=15, help="unlock runs of each kind (at least 10)")
+    ap.add_argument("--idle-seconds", type=float, default=30, help="how long idle CPU is measured")
     ap.add_argument("--ticks-iterations", type=int, default=2000, help="bench_lock.exe iterations")
+    ap.add_argument("--only", default="cover,unlock,idle,password,ticks", help="which parts to run")
+    ap.add_argument("--exe", type=Path, help="another build of tolvane.exe to measure in place of build/win64's "
+                    "(with the files it loads from beside it taken from resources/)")
     args = ap.parse_args()
     runs = max(10, args.runs)
+    parts = set(args.only.split(","))
 
     session = rig.WineSession()
     session.start()
-    ws = Workspace(session)
+    ws = Workspace(session, args.exe)
+    print(f"load average at start: {load_average()} ({os.cpu_count()} cores)")
     try:
         spread = check_clock(session)
         print(f"clock: Wine's performance counter reads CLOCK_MONOTONIC_RAW (check window {spread * 1000:.0f} ms)")
 
-        print("\nunlock by key drive (drive visible -> process gone):", flush=True)
-        by_drive = unlock_by_drive(ws, runs)
-        print("  " + summary(by_drive))
+        if "cover" in parts:
+            pairs = max(15, args.pairs)
+            print(f"\ntime to cover and memory, {pairs} A-B-B-A pairs against bare_cover.exe:", flush=True)
+            cover_and_memory(ws, pairs, args.settle)
 
-        print("\nunlock by password (last keystroke -> process gone):", flush=True)
-        by_pw = unlock_by_password(ws, runs)
-        print("  after the key:     " + summary([a for a, _ in by_pw], "ms", 1000))
-        print("  after xdotool ran: " + summary([b for _, b in by_pw], "ms", 1000))
+        if "unlock" in parts:
+            for announce in (True, False):
+                what = "with the arrival announcement" if announce else "without announcement (one-second watch)"
+                print(f"\nunlock by key drive {what} (drive visible -> process gone):", flush=True)
+                by_drive = unlock_by_drive(ws, runs, announce)
+                print("  " + summary(by_drive, "ms", 1000, 0))
 
-        for drives in (0, 6):
-            print(f"\nbench_lock.exe {args.ticks_iterations}, {drives} removable drives plugged:", flush=True)
-            for text_line in bench_lock_exe(ws, args.ticks_iterations, drives).splitlines():
-                print("  " + text_line)
+        if "idle" in parts:
+            print(f"\nidle CPU while locked, no drive, over {args.idle_seconds:.0f} s (share of one core):", flush=True)
+            for which in ("tolvane", "bare"):
+                share = idle_cpu(ws, which, args.idle_seconds)
+                print(f"  {which:8s} {share * 100:.3f} %")
 
-        print("\nmemory (GetProcessMemoryInfo through wintool meminfo):", flush=True)
-        locked, baseline = peak_working_set(ws, 5)
-        mib = 1 << 20
-        print(f"  locked program, after 5 s of ticks and a wrong password: peak working set "
-              f"{locked['peak_working_set'] / mib:.1f} MiB, now {locked['working_set'] / mib:.1f} MiB, "
-              f"private {locked['pagefile'] / mib:.1f} MiB")
-        print(f"  wintool demo window (Wine's own share):                  peak working set "
-              f"{baseline['peak_working_set'] / mib:.1f} MiB, now {baseline['working_set'] / mib:.1f} MiB, "
-              f"private {baseline['pagefile'] / mib:.1f} MiB")
+        if "password" in parts:
+            print("\nunlock by password (last keystroke -> process gone):", flush=True)
+            by_pw = unlock_by_password(ws, runs)
+            print("  after the key:     " + summary([a for a, _ in by_pw], "ms", 1000, 1))
+            print("  after xdotool ran: " + summary([b for _, b in by_pw], "ms", 1000, 1))
+
+        if "ticks" in parts:
+            for drives in (0, 6):
+                print(f"\nbench_lock.exe {args.ticks_iterations}, {drives} removable drives plugged:", flush=True)
+                for text_line in bench_lock_exe(ws, args.ticks_iterations, drives).splitlines():
+                    print("  " + text_line)
     finally:
+        print(f"\nload average at the end: {load_average()}")
         ws.close()
         session.stop()
 

@@ -2,7 +2,6 @@
 // whether to lock the screen. The same program also runs as the lock's
 // watchdog (see lock/watchdog_win.h).
 #include <windows.h>
-#include <commctrl.h>
 #include <shellapi.h>
 
 #include <string>
@@ -73,9 +72,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // A busy moment must never let the system swap the lock window for a
   // movable "not responding" ghost of it.
   DisableProcessWindowsGhosting();
-
-  INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES};
-  InitCommonControlsEx(&icc);
 
   static Form1 form1;
   TheApp().form1 = &form1;

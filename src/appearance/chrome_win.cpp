@@ -5,6 +5,7 @@
 #include <map>
 
 #include "app/dpi_win.h"
+#include "app/lazy_dll_win.h"
 #include "app/window_win.h"
 #include "resource.h"
 
@@ -195,7 +196,7 @@ bool Chrome::HandleFormMessage(UINT msg, WPARAM, LPARAM, LRESULT* result) {
 }
 
 void Chrome::MovesWindow(HWND control) {
-  SetWindowSubclass(control, MoverProc, kMoverSubclassId, reinterpret_cast<DWORD_PTR>(this));
+  SubclassControl(control, MoverProc, kMoverSubclassId, reinterpret_cast<DWORD_PTR>(this));
 }
 
 void Chrome::Paint(HDC dc) const {
@@ -353,12 +354,12 @@ LRESULT CALLBACK Chrome::MoverProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UI
       self->Background_MouseDown(WM_LBUTTONDOWN);
       return 0;
     case WM_NCDESTROY:
-      RemoveWindowSubclass(hwnd, MoverProc, kMoverSubclassId);
+      RemoveSubclass(hwnd, MoverProc, kMoverSubclassId);
       break;
     default:
       break;
   }
-  return DefSubclassProc(hwnd, msg, wp, lp);
+  return CallNextSubclass(hwnd, msg, wp, lp);
 }
 
 }  // namespace tolvane

@@ -1,11 +1,13 @@
 #include "appearance/form5_win.h"
 
+#include <cderr.h>
 #include <commdlg.h>
 
 #include <algorithm>
 #include <cmath>
 
 #include "app/app_win.h"
+#include "app/lazy_dll_win.h"
 #include "config/settings.h"
 #include "resource.h"
 #include "skin/mskinbutton_win.h"
@@ -30,6 +32,24 @@ wchar_t LocaleDecimal() {
 // The default printer's DC, so the chooser can offer printer fonts too; null
 // when there is no printer, and the chooser then lists screen fonts. The
 // profile entry is "name,driver,port".
+// The common dialogs serve this window alone; comdlg32 and the printing
+// libraries it pulls in load when the window first asks for a chooser.
+BOOL ChooseFontNow(CHOOSEFONTW* cf) {
+  static auto* const fn = LazyFn<BOOL WINAPI(CHOOSEFONTW*)>(L"comdlg32.dll", "ChooseFontW");
+  return fn ? fn(cf) : FALSE;
+}
+
+BOOL GetOpenFileNameNow(OPENFILENAMEW* ofn) {
+  static auto* const fn = LazyFn<BOOL WINAPI(OPENFILENAMEW*)>(L"comdlg32.dll", "GetOpenFileNameW");
+  return fn ? fn(ofn) : FALSE;
+}
+
+// 0 when the last chooser was cancelled, an error code when it failed.
+DWORD ChooserError() {
+  static auto* const fn = LazyFn<DWORD WINAPI()>(L"comdlg32.dll", "CommDlgExtendedError");
+  return fn ? fn() : CDERR_INITIALIZATION;
+}
+
 HDC DefaultPrinterDc() {
   wchar_t device[512] = {};
   if (GetProfileStringW(L"windows", L"device", L"", device, 512) == 0) return nullptr;
@@ -211,16 +231,16 @@ void Form5::Command1_Click() {
     cf.hDC = printer;
     cf.Flags |= CF_PRINTERFONTS;
   }
-  BOOL ok = ChooseFontW(&cf);
-  DWORD error = ok ? 0 : CommDlgExtendedError();
+  BOOL ok = ChooseFontNow(&cf);
+  DWORD error = ok ? 0 : ChooserError();
   if (!ok && error != 0 && printer) {
     // A printer whose driver cannot list fonts: offer the screen fonts alone.
     chosen = seed;
     cf.hDC = nullptr;
     cf.Flags &= ~static_cast<DWORD>(CF_PRINTERFONTS);
     cf.rgbColors = seed_colour;
-    ok = ChooseFontW(&cf);
-    error = ok ? 0 : CommDlgExtendedError();
+    ok = ChooseFontNow(&cf);
+    error = ok ? 0 : ChooserError();
   }
   if (printer) DeleteDC(printer);
   if (!ok && error == 0) return;  // cancelled: nothing changes
@@ -266,12 +286,12 @@ void Form5::Command2_Click() {
   // No change of the current directory: it would hold the folder (and the
   // USB drive it may be on) open for the rest of the run.
   ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_ENABLESIZING;
-  BOOL ok = GetOpenFileNameW(&ofn);
-  if (!ok && CommDlgExtendedError() != 0 && file[0] != L'\0') {
+  BOOL ok = GetOpenFileNameNow(&ofn);
+  if (!ok && ChooserError() != 0 && file[0] != L'\0') {
     // The old path did not suit the chooser as a start: start empty.
     file.assign(file.size(), L'\0');
     ofn.lpstrFile = file.data();
-    ok = GetOpenFileNameW(&ofn);
+    ok = GetOpenFileNameNow(&ofn);
   }
   if (!ok) return;
   const std::wstring chosen(file.c_str());

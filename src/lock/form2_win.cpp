@@ -1,6 +1,8 @@
 #include "lock/form2_win.h"
 
 #include <commctrl.h>
+#include <dbt.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cmath>
@@ -8,11 +10,13 @@
 
 #include "app/app_win.h"
 #include "app/dpi_win.h"
+#include "app/lazy_dll_win.h"
 #include "config/cipher.h"
 #include "config/codepage.h"
 #include "config/fileio.h"
 #include "config/settings.h"
 #include "drives/drives_win.h"
+#include "lock/device_notice.h"
 #include "lock/picture_win.h"
 #include "lock/watchdog_win.h"
 #include "resource.h"
@@ -32,6 +36,8 @@ constexpr UINT kWmTakeForeground = WM_APP + 22;
 // Posted on an unlock that keeps the program in the tray ("relock" on): the
 // lock window must not destroy itself inside the handler that unlocked it.
 constexpr UINT kWmStayUnlocked = WM_APP + 23;
+// The second half of the load, once the dark cover is on the screen.
+constexpr UINT kWmLoadFace = WM_APP + 24;
 
 // Behind the caption when there is no picture, or none that can be read.
 constexpr COLORREF kDarkBackground = RGB(0x10, 0x14, 0x1C);
@@ -154,11 +160,18 @@ bool Form2::Load() {
   Form_Load();
   lock_up_ = true;
   ShowWindow(hwnd_, SW_SHOW);
+  // The plain dark cover reaches the screen now; the picture, the fonts and
+  // the controls follow from the message loop.
+  UpdateWindow(hwnd_);
   TakeForeground();
+  // Without its face the lock has no password boxes and no drive lines: when
+  // the queue refuses the message, the face comes now rather than never.
+  if (!PostMessageW(hwnd_, kWmLoadFace, 0, 0)) Form_LoadFace();
   return true;
 }
 
 void Form2::CreateControls() {
+  LoadCommonControls();
   const DWORD label = SS_OWNERDRAW | SS_NOPREFIX | WS_VISIBLE;
   Label2_ = CreateControl(hwnd_, L"STATIC", kDesignCaption, label, 0, 0, 1, 1, IDC_FORM2_LABEL2);
   for (int i = 0; i < 6; ++i) {
@@ -169,8 +182,8 @@ void Form2::CreateControls() {
   Text9_ = CreateControl(hwnd_, L"EDIT", kUnlockPlaceholder, box, 0, 0, 1, 1, IDC_FORM2_TEXT9, WS_EX_CLIENTEDGE);
   Text10_ = CreateControl(hwnd_, L"EDIT", kSetupPlaceholder, box, 0, 0, 1, 1, IDC_FORM2_TEXT10, WS_EX_CLIENTEDGE);
   // The boxes pass F2/F3 and clicks on to the form's handlers.
-  SetWindowSubclass(Text9_, EditProc, IDC_FORM2_TEXT9, reinterpret_cast<DWORD_PTR>(this));
-  SetWindowSubclass(Text10_, EditProc, IDC_FORM2_TEXT10, reinterpret_cast<DWORD_PTR>(this));
+  SubclassControl(Text9_, EditProc, IDC_FORM2_TEXT9, reinterpret_cast<DWORD_PTR>(this));
+  SubclassControl(Text10_, EditProc, IDC_FORM2_TEXT10, reinterpret_cast<DWORD_PTR>(this));
 }
 
 void Form2::ReadAppearance() {
@@ -180,7 +193,6 @@ void Form2::ReadAppearance() {
   const CaptionFont& f = caption_font_;
   label2_color_ = f.colour.system ? GetSysColor(static_cast<int>(f.colour.value)) : f.colour.value;
   SetWindowTextW(Label2_, ReadOption(kSettingsSection, L"label").c_str());
-  Text11 = ReadOption(kSettingsSection, L"photo");
 }
 
 void Form2::ScaleFontsAndBoxes() {
@@ -208,14 +220,14 @@ void Form2::ScaleFontsAndBoxes() {
   }
 }
 
+// Cover first: what it takes to cover the screen and guard the keyboard runs
+// here, before the window shows. What only makes the lock look as configured
+// (the skin template, the fonts, the picture decode) waits for
+// Form_LoadFace, so the desktop is not on show while it runs.
 void Form2::Form_Load() {
-  CreateControls();
-  skin::SkinWindow(hwnd_);
   nf_ = UserNumberFormat();
-  ReadAppearance();
   dpi_ = WindowDpi(hwnd_);
   MarkWindowDpi(hwnd_, dpi_);
-  ScaleFontsAndBoxes();
   LayOut();
 
   // The system keeps Alt+Tab to itself on most versions; the title says
@@ -237,6 +249,23 @@ void Form2::Form_Load() {
   StartDriveWatch();
 
   SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr);
+}
+
+void Form2::Form_LoadFace() {
+  if (face_up_ || !hwnd_) return;
+  // The picture first: its decode needs memory for a moment, and the least
+  // else is loaded now (no fonts, no skin, not the setup window's controls).
+  Text11 = ReadOption(kSettingsSection, L"photo");
+  LoadImage1();
+  CreateControls();
+  skin::SkinWindow(hwnd_);
+  ReadAppearance();
+  ScaleFontsAndBoxes();
+  face_up_ = true;
+  LayOut();
+  // A key that came before the boxes existed has its box shown now.
+  if (boxes_.state(Box::Unlock).visible || boxes_.state(Box::Setup).visible) ShowBoxes();
+  // The design lines stand for one second from here, until the first tick.
   SetTimer(hwnd_, kTimer2, kTimer2Interval, nullptr);
 }
 
@@ -245,6 +274,10 @@ void Form2::LayOut() {
   width_ = sc.lock.width();
   height_ = sc.lock.height();
   SetWindowPos(hwnd_, HWND_TOPMOST, sc.lock.left, sc.lock.top, width_, height_, SWP_NOACTIVATE);
+  if (!face_up_) {
+    LayCovers(sc.covers);
+    return;
+  }
 
   PlaceLabels();
   LoadImage1();
@@ -263,6 +296,7 @@ void Form2::PlaceLabels() {
 }
 
 void Form2::LoadImage1() {
+  if (Image1_ && image_width_ == width_ && image_height_ == height_) return;  // already at this size
   if (image_dc_) {
     SelectObject(image_dc_, image_dc_old_);
     DeleteDC(image_dc_);
@@ -275,6 +309,8 @@ void Form2::LoadImage1() {
   const bool photo_exists = !Text11.empty() && IsOrdinaryFile(Text11);
   Image1_ = LoadStretchedPicture(BackgroundPicturePath(Text11, photo_exists, ProgramFolder()), width_, height_);
   if (!Image1_) return;  // plain dark background, the lock stays up
+  image_width_ = width_;
+  image_height_ = height_;
   image_dc_ = CreateCompatibleDC(nullptr);
   if (image_dc_) {
     image_dc_old_ = SelectObject(image_dc_, Image1_);
@@ -285,7 +321,11 @@ void Form2::LoadImage1() {
 }
 
 void Form2::LayCovers(const std::vector<Rect>& rects) {
+  // Laid again when the face comes up: covers already in place stay, so the
+  // other monitors are never bare for a moment.
+  if (rects == cover_rects_ && covers_.size() == rects.size()) return;
   DestroyCovers();
+  cover_rects_ = rects;
   for (const Rect& r : rects) {
     HWND cover = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, TOLVANE_COVER_CLASS, L"",
                                  WS_POPUP | WS_VISIBLE, r.left, r.top, r.width(), r.height(), nullptr, nullptr,
@@ -297,6 +337,7 @@ void Form2::LayCovers(const std::vector<Rect>& rects) {
 void Form2::DestroyCovers() {
   for (HWND c : covers_) DestroyWindow(c);
   covers_.clear();
+  cover_rects_.clear();
 }
 
 void Form2::Form_Paint() {
@@ -341,9 +382,14 @@ void Form2::SetCaption(HWND label, const std::wstring& text) {
 
 void Form2::Timer1_Timer() {
   if (IsIconic(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
-  for (HWND c : covers_) SetWindowPos(c, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  // Last, so that the lock window stays above its own covers where monitors overlap.
-  SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  // Each restack costs a trip to the window server, twice a second for as
+  // long as the lock stands; with nothing at all above the only lock window
+  // (one monitor) there is nothing to restack.
+  if (!covers_.empty() || GetWindow(hwnd_, GW_HWNDPREV)) {
+    for (HWND c : covers_) SetWindowPos(c, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    // Last, so that the lock window stays above its own covers where monitors overlap.
+    SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  }
   TakeForeground();
   // A killed watchdog is replaced.
   ArmWatchdog();
@@ -398,6 +444,14 @@ void Form2::StartDriveWatch() {
 
 void Form2::Timer2_Timer() { watch_->RequestTick(); }
 
+void Form2::RequestDriveWatchTick() {
+  if (!watch_ || leaving_) return;
+  // The regular tick comes a full interval after this one, not right on its
+  // heels; before the face is up the one-second design lines still stand.
+  if (face_up_) SetTimer(hwnd_, kTimer2, kTimer2Interval, nullptr);
+  watch_->RequestTick();
+}
+
 void Form2::Watch_Tick() {
   std::optional<WatchTick> result = watch_->TakeResult();
   if (!result || !lock_up_ || leaving_) return;
@@ -411,12 +465,14 @@ void Form2::Watch_Tick() {
     if (tick.matched >= 0 && i > tick.matched) break;  // not looked at: the program ends
     Text5[i] = tick.slots[i].drive;
     Text4[i] = tick.slots[i].cipher;
-    SetCaption(Label1_[i], tick.slots[i].message);
+    // Before the face is up there are no lines yet; a key still opens the lock.
+    if (face_up_) SetCaption(Label1_[i], tick.slots[i].message);
   }
   if (tick.matched >= 0) UnloadLock(WayOut::KeyDrive, tick.slots[static_cast<std::size_t>(tick.matched)].drive);
 }
 
 void Form2::ShowBoxes() {
+  if (!face_up_) return;  // the face's load shows a box asked for before it
   for (Box box : {Box::Unlock, Box::Setup}) {
     HWND h = BoxWindow(box);
     const BoxState& s = boxes_.state(box);
@@ -553,17 +609,17 @@ LRESULT CALLBACK Form2::EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PT
       }
       break;
     case WM_LBUTTONUP: {
-      const LRESULT r = DefSubclassProc(h, msg, wp, lp);
+      const LRESULT r = CallNextSubclass(h, msg, wp, lp);
       self->Text_Click(h == self->Text9_ ? Box::Unlock : Box::Setup);
       return r;
     }
     case WM_NCDESTROY:
-      RemoveWindowSubclass(h, EditProc, id);
+      RemoveSubclass(h, EditProc, id);
       break;
     default:
       break;
   }
-  return DefSubclassProc(h, msg, wp, lp);
+  return CallNextSubclass(h, msg, wp, lp);
 }
 
 LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
@@ -591,6 +647,28 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case kWmTakeForeground:
       if (lock_up_ && !leaving_) TakeForeground();
       return 0;
+    case kWmLoadFace:
+      Form_LoadFace();
+      return 0;
+    case WM_DEVICECHANGE: {
+      DeviceNotice notice;
+      notice.event = static_cast<unsigned>(wp);
+      // Only these two events carry a broadcast record; others may put anything in lParam.
+      const auto* hdr = wp == DBT_DEVICEARRIVAL || wp == DBT_DEVICEREMOVECOMPLETE
+                            ? reinterpret_cast<const DEV_BROADCAST_HDR*>(lp)
+                            : nullptr;
+      if (hdr) {
+        notice.record_size = hdr->dbch_size;
+        notice.device_type = hdr->dbch_devicetype;
+        if (hdr->dbch_devicetype == DBT_DEVTYP_VOLUME && hdr->dbch_size >= kVolumeRecordSize) {
+          notice.unit_mask = reinterpret_cast<const DEV_BROADCAST_VOLUME*>(lp)->dbcv_unitmask;
+        }
+      }
+      // The worker takes the tick: the system, waiting for the answer to its
+      // broadcast, never waits on a drive.
+      if (NoticeWakesDriveWatch(notice)) RequestDriveWatchTick();
+      return Window::HandleMessage(msg, wp, lp);
+    }
     case WM_LBUTTONDOWN:
       Image1_Click();
       return 0;
@@ -620,6 +698,7 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       // are; only the text and the boxes follow the scale.
       dpi_ = ReadDpiChange(wp, lp).dpi;
       MarkWindowDpi(hwnd_, dpi_);
+      if (!face_up_) return 0;  // the face's load scales them
       ScaleFontsAndBoxes();
       PlaceLabels();
       RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);

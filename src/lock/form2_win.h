@@ -42,6 +42,9 @@ class Form2 : public Window {
   // and ends the program at once; with "relock" on, the lock goes and the
   // program stays in the tray. `drive` is the key drive that opened it.
   void UnloadLock(WayOut way, const std::wstring& drive = {});
+  // A drive came or went: the watch's worker looks at once, and the
+  // one-second count starts afresh from there.
+  void RequestDriveWatchTick();
 
   bool lock_up() const { return lock_up_; }
 
@@ -51,6 +54,7 @@ class Form2 : public Window {
 
  private:
   void Form_Load();
+  void Form_LoadFace();
   void Form_Unload();
   bool Form_QueryUnload(UnloadMode mode);  // true: the close is refused
   void Form_KeyDown(WPARAM vk);
@@ -95,6 +99,7 @@ class Form2 : public Window {
   HBITMAP Image1_ = nullptr;            // the background, stretched to the screen; null: plain dark
   HDC image_dc_ = nullptr;              // Image1 selected for painting
   HGDIOBJ image_dc_old_ = nullptr;
+  int image_width_ = 0, image_height_ = 0;  // the size Image1 was decoded at
   HFONT label2_font_ = nullptr;
   HFONT label1_font_ = nullptr;
   CaptionFont caption_font_;            // the caption's font as the settings give it
@@ -104,6 +109,7 @@ class Form2 : public Window {
   int label1_height_ = 0;
   int width_ = 0, height_ = 0;          // Image1's size: the primary monitor in pixels
   std::vector<HWND> covers_;            // plain cover windows on the other monitors
+  std::vector<Rect> cover_rects_;       // where they stand
 
   // Working values, named after the hidden controls that held them.
   std::wstring Text1;                   // the drive whose key file was read last ("drive" setting at load)
@@ -127,6 +133,7 @@ class Form2 : public Window {
   NumberFormat nf_;
   bool loaded_ = false;                 // the window exists and counts among the forms
   bool lock_up_ = false;
+  bool face_up_ = false;                // controls, fonts and picture are in place
   bool syncing_ = false;                // the window itself is setting a box's text
   bool leaving_ = false;                // unlocked, the window goes at the next message
   std::wstring unlocked_by_;            // the key drive that opened the lock, "" for the password

@@ -5,6 +5,7 @@
 #include <windowsx.h>
 
 #include "app/app_win.h"
+#include "app/lazy_dll_win.h"
 #include "app/product.h"
 #include "appearance/form5_win.h"
 #include "config/settings.h"
@@ -20,11 +21,25 @@
 
 namespace tolvane {
 
+namespace {
+
+// The setup window's load, after the lock window's when that goes first.
+constexpr UINT kWmFormLoad = WM_APP + 30;
+
+}  // namespace
+
 bool Configured() {
   return SettingsFileExists() && HoldsConfiguration(ReadOption(kSettingsSection, L"name"));
 }
 
 bool Form1::Load() {
+  // Cover first: when configured, the lock window goes up before anything of
+  // this window (the window itself, its controls, the skin template, the tray
+  // icon, the drive scan), and this window's load runs once the lock's own
+  // load is done.
+  const bool configured = Configured();
+  if (configured) lock_pending_ = !TheApp().ShowLock();
+
   HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TOLVANE));
   if (!RegisterFormClass(TOLVANE_FORM1_CLASS, icon)) return false;
 
@@ -39,7 +54,11 @@ bool Form1::Load() {
   layout_.Attach(hwnd_, WindowDpi(hwnd_));
   Chrome::CentreAtDpi(hwnd_, layout_.dpi());
   TheApp().FormLoaded();
-  Form_Load();
+  if (configured) {
+    PostMessageW(hwnd_, kWmFormLoad, 0, 0);
+  } else {
+    Form_Load();
+  }
   return true;
 }
 
@@ -58,6 +77,7 @@ void Form1::Unload() {
 }
 
 void Form1::Form_Load() {
+  LoadCommonControls();
   // SS_NOTIFY: a press on a label is not a press on the background, so it
   // doesn't start a move.
   const DWORD label = WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_NOTIFY;
@@ -277,6 +297,9 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case TOLVANE_WM_TRAY:
       Tray_Mouse(LOWORD(lp));
+      return 0;
+    case kWmFormLoad:
+      Form_Load();
       return 0;
     case WM_TIMER:
       if (wp == kTimer1) Timer1_Timer();

@@ -8,6 +8,7 @@
 #include "face_template.h"
 #include "fade.h"
 #include "skin_classes.h"
+#include "app/lazy_dll_win.h"
 
 namespace tolvane::skin {
 namespace {
@@ -134,7 +135,11 @@ void FadeTick(HWND hwnd) {
   const FadeStep step = NextFadeStep(static_cast<int>(PropInt(hwnd, kPropAlphaLevel)));
   HDC windowDc = GetWindowDC(hwnd);
   const BLENDFUNCTION blend{AC_SRC_OVER, 0, static_cast<BYTE>(step.blendAlpha), 0};
-  AlphaBlend(windowDc, 0, 0, size.w, size.h, Surface(hwnd, state), 0, 0, size.w, size.h, blend);
+  // msimg32 serves the fades alone: loaded with the first one.
+  static auto* const alpha_blend =
+      LazyFn<BOOL WINAPI(HDC, int, int, int, int, HDC, int, int, int, int, BLENDFUNCTION)>(L"msimg32.dll",
+                                                                                         "AlphaBlend");
+  if (alpha_blend) alpha_blend(windowDc, 0, 0, size.w, size.h, Surface(hwnd, state), 0, 0, size.w, size.h, blend);
   ReleaseDC(hwnd, windowDc);
   if (step.finished) {
     StopFade(hwnd);
@@ -459,7 +464,8 @@ void TrackMouseLeave(HWND hwnd) {
   if (g_userTrackMouse) {
     TrackMouseEvent(&request);
   } else {
-    _TrackMouseEvent(&request);
+    static auto* const track = LazyFn<BOOL WINAPI(TRACKMOUSEEVENT*)>(L"comctl32.dll", "_TrackMouseEvent");
+    if (track) track(&request);
   }
 }
 

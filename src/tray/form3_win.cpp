@@ -1,9 +1,9 @@
 #include "tray/form3_win.h"
 
-#include <objbase.h>
 #include <shellapi.h>
 
 #include "app/app_win.h"
+#include "app/lazy_dll_win.h"
 #include "app/product.h"
 #include "appearance/form5_win.h"
 #include "config/settings.h"
@@ -43,10 +43,12 @@ bool OpenInBrowser(const std::wstring& target) {
   // The shell's own association: the user's default browser, wherever it is.
   // Some association handlers are COM objects, and the shell expects COM on
   // the calling thread.
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  const ScopedCom com;
+  static auto* const shell_execute =
+      LazyFn<HINSTANCE WINAPI(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT)>(L"shell32.dll", "ShellExecuteW");
+  if (!shell_execute) return false;
   const auto result = reinterpret_cast<INT_PTR>(
-      ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
-  if (SUCCEEDED(com)) CoUninitialize();
+      shell_execute(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
   return result > 32;
 }
 

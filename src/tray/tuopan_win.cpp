@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "app/lazy_dll_win.h"
 #include "resource.h"
 
 namespace tolvane {
@@ -17,6 +18,13 @@ template <std::size_t N>
 void CopyField(wchar_t (&field)[N], const std::wstring& text) {
   std::wcsncpy(field, text.c_str(), N - 1);
   field[N - 1] = L'\0';
+}
+
+// The shell library is loaded with the icon, after the lock has covered the
+// screen, not with the program.
+BOOL NotifyIcon(DWORD message, NOTIFYICONDATAW* data) {
+  static auto* const fn = LazyFn<BOOL WINAPI(DWORD, NOTIFYICONDATAW*)>(L"shell32.dll", "Shell_NotifyIconW");
+  return fn ? fn(message, data) : FALSE;
 }
 
 }  // namespace
@@ -40,7 +48,7 @@ void AddTrayIcon(HWND window, const std::wstring& icon_file, const std::wstring&
         LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TOLVANE), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
   }
   CopyField(g_icon_record.szTip, tip);
-  g_icon_added = Shell_NotifyIconW(NIM_ADD, &g_icon_record) != FALSE;
+  g_icon_added = NotifyIcon(NIM_ADD, &g_icon_record) != FALSE;
 }
 
 void ShowTrayBalloon(HWND window, const std::wstring& text, const std::wstring& title, DWORD icon_flags) {
@@ -51,18 +59,18 @@ void ShowTrayBalloon(HWND window, const std::wstring& text, const std::wstring& 
   g_icon_record.dwInfoFlags = icon_flags;
   CopyField(g_icon_record.szInfoTitle, title);
   CopyField(g_icon_record.szInfo, text);
-  Shell_NotifyIconW(NIM_MODIFY, &g_icon_record);
+  NotifyIcon(NIM_MODIFY, &g_icon_record);
 }
 
 void DeleteTrayIcon() {
-  Shell_NotifyIconW(NIM_DELETE, &g_icon_record);
+  NotifyIcon(NIM_DELETE, &g_icon_record);
   g_icon_added = false;
 }
 
 void ReAddTrayIcon() {
   if (!g_icon_record.hWnd || !IsWindow(g_icon_record.hWnd)) return;
   g_icon_record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  g_icon_added = Shell_NotifyIconW(NIM_ADD, &g_icon_record) != FALSE;
+  g_icon_added = NotifyIcon(NIM_ADD, &g_icon_record) != FALSE;
 }
 
 UINT TaskbarCreatedMessage() {

@@ -141,13 +141,23 @@ APPEARANCE = (
 # -- the program -----------------------------------------------------------
 
 
+def lock_face_up(prog: rig.Program) -> dict | None:
+    """The lock window once its caption, lines and boxes exist: the plain
+    dark cover goes up first, they follow a moment later."""
+    snap = prog.snapshot(FORM2)
+    return snap if snap and any(c["id"] == IDC_FORM2_TEXT10 for c in snap["children"]) else None
+
+
 def start_locked(prog: rig.Program, settings: bytes, timeout: float = rig.DEFAULT_TIMEOUT) -> dict:
     """Starts the program over a prepared settings file; waits for the lock."""
     prog.settings_file.write_bytes(settings)
     prog.start(window=FORM2, timeout=timeout)
+    # Each look is a Wine helper started: as few as will do, since a key drive
+    # plugged before the start opens the lock one tick after its face is up.
+    lock = rig.wait_until(lambda: lock_face_up(prog), timeout, what="the lock's caption and lines")
     form1 = prog.snapshot(rig.FORM1)
     prog.form1_hwnd = form1["hwnd"] if form1 else None
-    return prog.wait_window(FORM2, "visible", timeout)
+    return lock
 
 
 def focus(prog: rig.Program):

@@ -671,11 +671,13 @@ class Program:
         folder.mkdir(parents=True, exist_ok=True)
         return folder
 
-    def plug(self, letter: str, kind: str = "removable", folder: Path | None = None) -> Path:
-        """Plugs in a drive backed by a host folder; returns the folder."""
+    def plug(self, letter: str, kind: str = "removable", folder: Path | None = None, announce: bool = False) -> Path:
+        """Plugs in a drive backed by a host folder; returns the folder. With
+        announce, the same helper then broadcasts the volume's arrival, as
+        Windows does once it has mounted a volume (Wine announces nothing)."""
         folder = folder or self.drive_folder(letter)
         self._letters.add(letter.lower())
-        self.session.drivetool("plug", letter, str(folder), kind)
+        self.session.drivetool("plug", letter, str(folder), kind, *(["announce"] if announce else []))
         return folder
 
     def plug_empty_slot(self, letter: str):

@@ -1,7 +1,9 @@
 // drivetool: plugs and pulls simulated drives inside a running Wine session,
 // for the end-to-end tests.
 //
-//   drivetool [--out FILE] plug LETTER UNIXDIR removable|fixed
+//   drivetool [--out FILE] plug LETTER UNIXDIR removable|fixed [announce]
+//                                             announce: then broadcast its arrival at once,
+//                                             as Windows does once a volume is mounted
 //   drivetool [--out FILE] nomedia LETTER     removable letter with no medium
 //   drivetool [--out FILE] pull LETTER
 //   drivetool [--out FILE] query LETTER       what a program on the drive sees
@@ -214,7 +216,7 @@ int Broadcast(bool arrival, WCHAR letter) {
 
 int Usage() {
   Report("usage: drivetool [--out FILE] plug|nomedia|pull|query|broadcast ...");
-  std::fputs("usage: drivetool [--out FILE] plug LETTER UNIXDIR removable|fixed\n"
+  std::fputs("usage: drivetool [--out FILE] plug LETTER UNIXDIR removable|fixed [announce]\n"
              "       drivetool [--out FILE] nomedia|pull|query LETTER\n"
              "       drivetool [--out FILE] reset\n"
              "       drivetool [--out FILE] broadcast arrival|removal LETTER\n",
@@ -236,7 +238,8 @@ int wmain(int argc, wchar_t** argv) {
   WCHAR letter = 0;
   int rc = 2;
 
-  if (cmd == L"plug" && rest == 3 && ParseLetter(argv[i], &letter)) {
+  if (cmd == L"plug" && (rest == 3 || (rest == 4 && std::wcscmp(argv[i + 3], L"announce") == 0)) &&
+      ParseLetter(argv[i], &letter)) {
     std::wstring kind = argv[i + 2];
     ULONG type = kind == L"removable" ? DRIVE_REMOVABLE : kind == L"fixed" ? DRIVE_FIXED : 0;
     if (!type) return Usage();
@@ -245,6 +248,7 @@ int wmain(int argc, wchar_t** argv) {
     DefineDrive(letter, DRIVE_NO_ROOT_DIR, nullptr, nullptr, true);
     rc = DefineDrive(letter, type, dir.c_str(), nullptr);
     if (rc == 0) Report("plugged %s", Utf8(Root(letter)));
+    if (rc == 0 && rest == 4) rc = Broadcast(true, letter);
   } else if (cmd == L"nomedia" && rest == 1 && ParseLetter(argv[i], &letter)) {
     // Without a mount point the mount manager keeps a removable device for the
     // letter with nothing behind it: GetLogicalDrives and GetDriveType report

@@ -1,6 +1,6 @@
 // launch: starts a program with its own "windir", for the end-to-end tests.
 //
-//   launch --out FILE [--windir DIR] [--wait MS] PROGRAM [ARGS...]
+//   launch --out FILE [--windir DIR] [--wait MS] [--cover MS] PROGRAM [ARGS...]
 //
 // The program finds its settings file through the environment variable
 // windir. Wine replaces that variable in every process started from a Unix
@@ -14,6 +14,12 @@
 // working directory is the program's folder, as when started from Explorer.
 // Exit code 0 when the program was started, 1 when it could not be, 2 on a
 // usage error.
+//
+// With --cover, the launcher times the cover for the benchmarks: a line
+// {"shown_ms":X,"painted_ms":Y} with the time from just before CreateProcess
+// until a visible window of the program covers the whole primary monitor, and
+// until the screen under it has changed colour (the window painted), or null
+// for what did not happen within MS.
 #include <windows.h>
 
 #include <cstdio>
@@ -64,8 +70,74 @@ std::vector<wchar_t> EnvironmentWith(const std::wstring& windir) {
   return block;
 }
 
+double Seconds() {
+  LARGE_INTEGER now, freq;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&freq);
+  return static_cast<double>(now.QuadPart) / static_cast<double>(freq.QuadPart);
+}
+
+struct CoverSearch {
+  DWORD pid;
+  bool found;
+};
+
+BOOL CALLBACK FindCover(HWND h, LPARAM lp) {
+  auto* s = reinterpret_cast<CoverSearch*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  RECT r;
+  if (pid != s->pid || !IsWindowVisible(h) || !GetWindowRect(h, &r)) return TRUE;
+  if (r.left <= 0 && r.top <= 0 && r.right >= GetSystemMetrics(SM_CXSCREEN) &&
+      r.bottom >= GetSystemMetrics(SM_CYSCREEN)) {
+    s->found = true;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Points spread over the screen, away from where labels and boxes sit.
+constexpr int kSamples = 5;
+void SampleScreen(HDC screen, COLORREF (&out)[kSamples]) {
+  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  const POINT at[kSamples] = {{w / 2, h / 3}, {w * 3 / 4, h / 4}, {w * 3 / 4, h * 3 / 4}, {w / 2, h * 2 / 3},
+                              {w - 8, 8}};
+  for (int i = 0; i < kSamples; ++i) out[i] = GetPixel(screen, at[i].x, at[i].y);
+}
+
+// Polls every millisecond; fills the times in seconds after t0, or -1.
+void WatchCover(DWORD pid, HANDLE process, double t0, long timeout_ms, const COLORREF (&before)[kSamples],
+                double* shown, double* painted) {
+  *shown = *painted = -1;
+  HDC screen = GetDC(nullptr);
+  while (Seconds() - t0 < timeout_ms / 1000.0) {
+    if (*shown < 0) {
+      CoverSearch s{pid, false};
+      EnumWindows(FindCover, reinterpret_cast<LPARAM>(&s));
+      if (s.found) *shown = Seconds() - t0;
+    }
+    if (*painted < 0 && screen) {
+      COLORREF now[kSamples];
+      SampleScreen(screen, now);
+      for (int i = 0; i < kSamples; ++i) {
+        if (now[i] != before[i] && now[i] != CLR_INVALID) *painted = Seconds() - t0;
+      }
+    }
+    if (*shown >= 0 && *painted >= 0) break;
+    if (WaitForSingleObject(process, 1) == WAIT_OBJECT_0) break;
+  }
+  if (screen) ReleaseDC(nullptr, screen);
+}
+
+std::string Ms(double seconds) {
+  if (seconds < 0) return "null";
+  char buf[32];
+  std::snprintf(buf, sizeof(buf), "%.2f", seconds * 1000);
+  return buf;
+}
+
 int Usage() {
-  std::fputs("usage: launch --out FILE [--windir DIR] [--wait MS] PROGRAM [ARGS...]\n", stderr);
+  std::fputs("usage: launch --out FILE [--windir DIR] [--wait MS] [--cover MS] PROGRAM [ARGS...]\n", stderr);
   return 2;
 }
 
@@ -75,6 +147,7 @@ int wmain(int argc, wchar_t** argv) {
   const wchar_t* out_path = nullptr;
   const wchar_t* windir = nullptr;
   long wait_ms = -1;
+  long cover_ms = -1;
   int i = 1;
   for (; i + 1 < argc && argv[i][0] == L'-' && argv[i][1] == L'-'; i += 2) {
     std::wstring opt = argv[i];
@@ -84,6 +157,8 @@ int wmain(int argc, wchar_t** argv) {
       windir = argv[i + 1];
     } else if (opt == L"--wait") {
       wait_ms = std::wcstol(argv[i + 1], nullptr, 10);
+    } else if (opt == L"--cover") {
+      cover_ms = std::wcstol(argv[i + 1], nullptr, 10);
     } else {
       return Usage();
     }
@@ -105,6 +180,15 @@ int wmain(int argc, wchar_t** argv) {
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};
+  COLORREF before[kSamples] = {};
+  if (cover_ms >= 0) {
+    HDC screen = GetDC(nullptr);
+    if (screen) {
+      SampleScreen(screen, before);
+      ReleaseDC(nullptr, screen);
+    }
+  }
+  const double t0 = Seconds();
   if (!CreateProcessW(program.c_str(), cmdline.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
                       windir ? env.data() : nullptr, folder.empty() ? nullptr : folder.c_str(), &si, &pi)) {
     std::fprintf(out, "{\"pid\":null,\"error\":%lu}\n", GetLastError());
@@ -113,6 +197,12 @@ int wmain(int argc, wchar_t** argv) {
   }
   std::fprintf(out, "{\"pid\":%lu}\n", pi.dwProcessId);
   std::fflush(out);
+  if (cover_ms >= 0) {
+    double shown = -1, painted = -1;
+    WatchCover(pi.dwProcessId, pi.hProcess, t0, cover_ms, before, &shown, &painted);
+    std::fprintf(out, "{\"shown_ms\":%s,\"painted_ms\":%s}\n", Ms(shown).c_str(), Ms(painted).c_str());
+    std::fflush(out);
+  }
   if (wait_ms >= 0) {
     DWORD code = 0;
     if (WaitForSingleObject(pi.hProcess, static_cast<DWORD>(wait_ms)) == WAIT_OBJECT_0 &&

@@ -17,7 +17,9 @@ namespace tolvane::test {
 // The stand-in class carries the real Form1 class name, so the engine treats
 // it as one of our forms, but is registered for another module: the real
 // Form1 of the same test process (registered for the exe) never meets it.
-inline HINSTANCE SkinTestInstance() { return GetModuleHandleW(L"msimg32.dll"); }
+// gdi32 is mapped in every window program from its start; the program itself
+// loads some of its libraries only when first needed.
+inline HINSTANCE SkinTestInstance() { return GetModuleHandleW(L"gdi32.dll"); }
 
 inline LRESULT CALLBACK SkinTestFormProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(hwnd, msg, wp, lp);

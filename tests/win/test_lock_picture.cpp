@@ -90,7 +90,7 @@ Pixel At(HBITMAP bmp, int x, int y) {
   DIBSECTION ds = {};
   GetObjectW(bmp, sizeof(ds), &ds);
   const auto* row = static_cast<const BYTE*>(ds.dsBm.bmBits) + static_cast<std::size_t>(y) * ds.dsBm.bmWidthBytes;
-  const BYTE* p = row + x * 4;  // top-down BGRA
+  const BYTE* p = row + x * 3;  // top-down BGR
   return {p[2], p[1], p[0]};
 }
 
@@ -119,7 +119,7 @@ TEST(LoadStretchedPicture, EachFormatCoversTheWholeBitmap) {
     ASSERT_EQ(GetObjectW(bmp, sizeof(ds), &ds), static_cast<int>(sizeof(ds)));
     EXPECT_EQ(ds.dsBm.bmWidth, kW);
     EXPECT_EQ(std::abs(ds.dsBm.bmHeight), kH);
-    EXPECT_EQ(ds.dsBm.bmBitsPixel, 32);
+    EXPECT_EQ(ds.dsBm.bmBitsPixel, 24);
     // Stretched, not copied at its own size: red reaches the middle, blue
     // the right edge. The corners carry the picture's own colours, with no
     // dark frame from edge interpolation.
