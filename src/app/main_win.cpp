@@ -28,12 +28,10 @@ namespace {
 constexpr DWORD kRestartedClaimWaitMs = 5000;
 
 std::vector<std::wstring> Arguments() {
+  // The runtime's own split of the command line: shell32's would map a
+  // library at every start that the lock otherwise loads only with the tray.
   std::vector<std::wstring> args;
-  int n = 0;
-  if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &n)) {
-    for (int i = 1; i < n; ++i) args.emplace_back(argv[i]);
-    LocalFree(argv);
-  }
+  for (int i = 1; i < __argc && __wargv; ++i) args.emplace_back(__wargv[i]);
   return args;
 }
 

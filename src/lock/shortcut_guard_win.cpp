@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "app/lazy_dll_win.h"
 #include "config/fileio.h"
 
 namespace tolvane {
@@ -87,11 +88,20 @@ void ShortcutStateFileAt::Remove() {
 }
 
 std::wstring ShortcutStatePath() {
-  wchar_t folder[MAX_PATH] = {};
-  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)) || !folder[0]) {
-    return {};
+  // The system sets LOCALAPPDATA for every session; the shell's own lookup,
+  // loaded only when it is missing, would map shell32 at every start before
+  // the lock covers the screen.
+  std::wstring folder = GetEnv(L"LOCALAPPDATA");
+  if (folder.empty()) {
+    using GetFolder = HRESULT WINAPI(HWND, int, HANDLE, DWORD, LPWSTR);
+    static GetFolder* get_folder = LazyFn<GetFolder>(L"shell32.dll", "SHGetFolderPathW");
+    wchar_t path[MAX_PATH] = {};
+    if (get_folder && SUCCEEDED(get_folder(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path))) {
+      folder = path;
+    }
   }
-  return std::wstring(folder) + L"\\Tolvane\\shortcuts.txt";
+  if (folder.empty()) return {};
+  return folder + L"\\Tolvane\\shortcuts.txt";
 }
 
 }  // namespace tolvane
