@@ -279,6 +279,10 @@ TEST_F(ScaledWindows, LockWindowFitsAtEveryScale) {
   Form2* lock = TheApp().form2;
   ASSERT_NE(lock, nullptr);
   HWND form = lock->hwnd();
+  // The lock covers first; its lines and boxes follow from the message loop.
+  MSG m;
+  while (!GetDlgItem(form, IDC_FORM2_TEXT9) && PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+  ASSERT_NE(GetDlgItem(form, IDC_FORM2_TEXT9), nullptr) << "the lock's face never came";
   for (int dpi : kDpis) {
     SCOPED_TRACE(testing::Message() << "lock window at " << dpi << " DPI");
     RECT r;

@@ -187,6 +187,9 @@ TEST_F(DriveHangs, LockWindowAnswersAndTakesTypingUntilTheTickComesBack) {
   });
   const HWND lock = ui.hwnd();
   ASSERT_NE(lock, nullptr);
+  // The lock covers first; its lines and boxes follow from the message loop.
+  ASSERT_TRUE(Eventually([lock] { return GetDlgItem(lock, IDC_FORM2_TEXT9) != nullptr; }))
+      << "the lock's face never came";
   const HWND label0 = GetDlgItem(lock, IDC_FORM2_LABEL1_0);
   const HWND unlock_box = GetDlgItem(lock, IDC_FORM2_TEXT9);
 
