@@ -57,7 +57,7 @@ bool Form1::Load() {
   if (configured) {
     PostMessageW(hwnd_, kWmFormLoad, 0, 0);
   } else {
-    Form_Load();
+    Form_Load(false);
   }
   return true;
 }
@@ -76,7 +76,7 @@ void Form1::Unload() {
   DestroyWindow(hwnd_);
 }
 
-void Form1::Form_Load() {
+void Form1::Form_Load(bool configured) {
   LoadCommonControls();
   // SS_NOTIFY: a press on a label is not a press on the background, so it
   // doesn't start a move.
@@ -114,13 +114,12 @@ void Form1::Form_Load() {
   RegisterHotKey(hwnd_, kHotKeyLockNow, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT, 'L');
 
   AddTrayIcon(hwnd_, ProgramFolder() + L"\\ico.ico", kProductName, 0);
-  if (Configured()) {
-    // Configured: the lock window takes over and this window stays hidden.
+  if (configured) {
+    // The lock went up in Load and this window stays hidden. Should the lock
+    // window have failed (desktop heap exhausted), the setup window must not
+    // appear in its place: that would hand out the configuration without a
+    // password. Timer1 tries again.
     ShowWindow(hwnd_, SW_HIDE);
-    // Should the lock window fail to come up (desktop heap exhausted), the
-    // setup window must not appear in its place: that would hand out the
-    // configuration without a password. Timer1 tries again.
-    lock_pending_ = !TheApp().ShowLock();
   } else {
     ShowTrayBalloon(hwnd_, L"你还没有配置Tolvane哦！",
                     std::wstring(L"欢迎使用 ") + kSiteName + L" " + kProductName, NIIF_INFO);
@@ -172,7 +171,9 @@ void Form1::RelockWatch_Timer() {
   if (lock_pending_ || TheApp().LockActive()) return;
   // Read afresh each time: the tray menu switches it, and a new
   // configuration brings its own cipher.
-  if (!RelockOn(ReadOption(kSettingsSection, kRelockKey)) || !Configured()) {
+  // Without a configuration the worker finds no cipher to match, and the
+  // lock itself refuses to come up.
+  if (!RelockOn(ReadOption(kSettingsSection, kRelockKey))) {
     relock_drive_.clear();
     return;
   }
@@ -299,7 +300,7 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       Tray_Mouse(LOWORD(lp));
       return 0;
     case kWmFormLoad:
-      Form_Load();
+      Form_Load(true);
       return 0;
     case WM_TIMER:
       if (wp == kTimer1) Timer1_Timer();

@@ -54,7 +54,8 @@ class Form1 : public Window {
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:
-  void Form_Load();
+  // `configured`: the lock went up in Load, before this window was made.
+  void Form_Load(bool configured);
   void Form_Unload();
   void Form_Resize(WPARAM state);
   void Form_DpiChanged(const DpiChange& change);
