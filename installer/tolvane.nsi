@@ -1,5 +1,6 @@
 ; The Windows installer of Tolvane. tools/build.sh builds it with makensis:
-;   makensis -DVERSION=1.0 -DVERSION_QUAD=1.0.0.0 -DDIST=<dist folder> -DOUTFILE=<setup exe> tolvane.nsi
+;   makensis -DVERSION=1.0 -DVERSION_QUAD=1.0.0.0 -DDIST=<dist folder> -DOUTFILE=<setup exe>
+;            -DSTOP_RUNNING=<stop_running.exe of the 32-bit build> tolvane.nsi
 ; VERSION comes from the header CMake generates from project(VERSION), the same
 ; one the program's version resource and about box use.
 ;
@@ -28,6 +29,7 @@ SetCompressor /SOLID lzma
 !insertmacro NEED VERSION_QUAD
 !insertmacro NEED DIST
 !insertmacro NEED OUTFILE
+!insertmacro NEED STOP_RUNNING
 
 !include MUI2.nsh
 !include FileFunc.nsh
@@ -78,24 +80,18 @@ VIAddVersionKey /LANG=2052 "LegalCopyright" "Copyright (C) 2026 Tolvane"
 
 !insertmacro MUI_LANGUAGE "SimpChinese"
 
-; A running copy holds its exe open (no overwrite, no delete). taskkill ends it
-; whatever it shows: a lock refuses every polite way to close it. Again until
-; none is left (exit code 128: no such process), since a lock's watchdog may
-; bring back the copy it watches before its own turn comes.
+; A running copy holds its exe open (no overwrite, no delete). A lock refuses
+; every polite way to close it, and it and its watchdog each start the other
+; again when one dies alone, so a plain "taskkill /F" can leave a fresh copy
+; behind (and set off the watchdog's LockWorkStation). stop_running.exe, built
+; with the program, holds every copy before it ends any.
 !macro END_RUNNING un
 Function ${un}EndRunning
-  StrCpy $1 0
-  ${Do}
-    nsExec::Exec '"$SYSDIR\taskkill.exe" /F /IM ${EXE}'
-    Pop $0
-    ${If} $0 = 128
-    ${OrIf} $0 == "error"
-    ${OrIf} $1 >= 20
-      ${Break}
-    ${EndIf}
-    IntOp $1 $1 + 1
-    Sleep 250
-  ${Loop}
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\stop_running.exe" "${STOP_RUNNING}"
+  nsExec::Exec '"$PLUGINSDIR\stop_running.exe" ${EXE}'
+  Pop $0
+  Delete "$PLUGINSDIR\stop_running.exe"
   ; The ended process may take a moment to free its file.
   StrCpy $1 0
   ${DoWhile} ${FileExists} "$INSTDIR\${EXE}"

@@ -50,7 +50,11 @@ rm -rf build/portable && mkdir -p "$portable"
 cp -r dist/. "$portable/"
 (cd build/portable && zip -qr -X "$ROOT/dist/tolvane-$VERSION-portable.zip" Tolvane)
 
-# The installer (NSIS), from what dist/ holds.
+# The installer (NSIS), from what dist/ holds, with its helper that ends
+# running copies before files change.
+stop_running=build/installer/stop_running.exe
+mkdir -p build/installer
+i686-w64-mingw32-strip -o "$stop_running" build/win32/stop_running.exe
 makensis -V2 -DVERSION="$VERSION" -DVERSION_QUAD="$VERSION_QUAD" -DDIST="$ROOT/dist" \
-  -DOUTFILE="$ROOT/dist/tolvane-setup-$VERSION.exe" installer/tolvane.nsi
+  -DSTOP_RUNNING="$ROOT/$stop_running" -DOUTFILE="$ROOT/dist/tolvane-setup-$VERSION.exe" installer/tolvane.nsi
 echo "build: dist/ holds the 32-bit release, its installer and the portable zip: $(ls dist | tr '\n' ' ')"

@@ -83,15 +83,23 @@ def installed_tolvane(wine_session, tmp_path, request, installed):
     yield from program_fixture(wine_session, tmp_path, request, installed.exe, in_place=True)
 
 
-def uninstall(session, inst: Install, *args, windir=None):
+def uninstall(session, inst: Install, *args, windir=None) -> set[int]:
     """Runs the uninstaller silently and waits for its work: it copies itself
-    to a temporary folder, starts the copy and returns at once."""
+    to a temporary folder, starts the copy and returns at once. Returns the
+    host ids of the locks that a watchdog started again meanwhile."""
+    restarted = set()
+
+    def program_gone():
+        restarted.update(session.processes("tolvane.exe --watched"))
+        return not inst.exe.exists()
+
     session.run_windows(inst.uninstaller, "/S", *args, windir=windir)
     # The copy has started its work once the program is gone; it is done once
     # no uninstaller runs any more (the configuration is its last step).
-    rig.wait_until(lambda: not inst.exe.exists(), 60, interval=0.2, what="the uninstaller to remove the program")
+    rig.wait_until(program_gone, 60, interval=0.2, what="the uninstaller to remove the program")
     rig.wait_until(lambda: not session.processes("uninstall.exe") and not session.processes("_?="), 60,
                    interval=0.2, what="the uninstaller to end")
+    return restarted
 
 
 def run_value(session):
@@ -150,7 +158,10 @@ def test_silent_uninstall_ends_the_lock_removes_everything_and_keeps_the_configu
     usb = prog.plug("e")
     (usb / "tolvane.com").write_bytes(key_bytes("E:", CIPHER))  # not the uninstaller's to touch
 
-    uninstall(wine_session, installed, *args, windir=prog.windir)
+    # The lock and its watchdog are both ended, neither brought back by the
+    # other (a watchdog that sees its lock die alone starts it again and locks
+    # the session: the person uninstalling would find their own PC locked).
+    assert uninstall(wine_session, installed, *args, windir=prog.windir) == set()
     rig.wait_until(lambda: not prog.alive(), 10, interval=0.2, what="the running lock to be ended")
     assert not prog.processes(), "a process of the installed exe (the lock's watchdog?) is left"
     prog.pid = None
