@@ -126,14 +126,25 @@ void Form1::Form_Load(bool configured) {
     ShowWindow(hwnd_, SW_SHOWNORMAL);
     SetForegroundWindow(hwnd_);
   }
-  // The scan runs on a worker of its own: a drive that takes seconds to answer
-  // must not freeze this window, nor the lock window, which shares its thread.
-  scan_ = std::make_unique<ProbeWorker<std::vector<std::wstring>>>(
-      [drives = TheApp().Drives(), nf = UserNumberFormat()] {
-        const auto probe = drives->NewProbe();
-        return ScanRemovableDrives(*probe, nf);
-      },
-      PostTo(hwnd_, kWmScanDone));
+  ScanDrives(false);
+}
+
+void Form1::ScanDrives(bool showing) {
+  // Only a list that shows is kept fresh: while the window waits hidden
+  // behind the lock or in the tray it scans nothing, and has no worker yet
+  // when it starts locked.
+  if (!showing && !IsWindowVisible(hwnd_)) return;
+  if (!scan_) {
+    // The scan runs on a worker of its own: a drive that takes seconds to
+    // answer must not freeze this window, nor the lock window, which shares
+    // its thread.
+    scan_ = std::make_unique<ProbeWorker<std::vector<std::wstring>>>(
+        [drives = TheApp().Drives(), nf = UserNumberFormat()] {
+          const auto probe = drives->NewProbe();
+          return ScanRemovableDrives(*probe, nf);
+        },
+        PostTo(hwnd_, kWmScanDone));
+  }
   scan_->RequestTick();
 }
 
@@ -153,7 +164,7 @@ void Form1::Timer1_Timer() {
   const std::wstring current = GetText(Label3_);
   const std::wstring status = RefreshedStatusLine(current, list_empty, Text3_);
   if (status != current) SetWindowTextW(Label3_, status.c_str());
-  if (scan_) scan_->RequestTick();
+  ScanDrives(false);
 }
 
 void Form1::LockNow() {
@@ -320,6 +331,10 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case kWmScanDone:
       Scan_Done();
       return 0;
+    case WM_SHOWWINDOW:
+      // Coming out from behind the lock or from the tray: the drives of now.
+      if (wp && List1_) ScanDrives(true);
+      return Window::HandleMessage(msg, wp, lp);
     case kWmRelockTick:
       RelockWatch_Tick();
       return 0;

@@ -65,6 +65,9 @@ class Form1 : public Window {
   void Command1_Click();
   void Command2_Click();
   void Scan_Done();
+  // Asks the worker for a scan of the drive list; `showing`: the window is
+  // about to show, so it counts as visible.
+  void ScanDrives(bool showing);
   void RelockWatch_Timer();
   void RelockWatch_Tick();
   int Message(const std::wstring& text, UINT icon);
