@@ -8,8 +8,10 @@ The installer is 32-bit, so under the 64-bit prefix its registry values land
 in the 32-bit view (Wow6432Node), which Windows reads for the Run key and the
 list of programs as well."""
 
+import os
 import re
 import shutil
+import subprocess
 import zipfile
 
 import pytest
@@ -171,6 +173,32 @@ def test_silent_uninstall_ends_the_lock_removes_everything_and_keeps_the_configu
     assert wine_session.reg_query(UNINST_KEY, 32) is None and wine_session.reg_query(UNINST_KEY, 64) is None
     assert prog.settings_file.exists() == kept
     assert (usb / "tolvane.com").read_bytes() == key_bytes("E:", CIPHER)
+
+
+def test_install_over_a_running_lock_ends_it_and_its_watchdog_and_replaces_the_program(
+        wine_session, setup_exe, installed, installed_tolvane):
+    prog = installed_tolvane
+    start_locked(prog, settings_bytes("E:", CIPHER))
+    rig.wait_until(lambda: len(prog.processes()) == 2, 5, what="the watchdog beside the lock")
+    # An old date on the installed file shows whether the install wrote it
+    # (the installer gives its files the date they were built with).
+    os.utime(installed.exe, (978307200, 978307200))
+    restarted = set()
+
+    def done(proc):
+        restarted.update(wine_session.processes("tolvane.exe --watched"))
+        return proc.poll() is not None
+
+    # The update an administrator runs while someone's screen is locked.
+    setup = subprocess.Popen(["wine", str(setup_exe), "/S"], env=wine_session.env, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    rig.wait_until(lambda: done(setup), 180, interval=0.2, what="the installer to end")
+    assert setup.returncode == 0
+    assert restarted == set(), "a watchdog started its lock again"
+    assert not prog.processes()
+    prog.pid = None
+    assert installed.exe.stat().st_mtime > 978307200
+    assert installed.exe.read_bytes() == (DIST / "tolvane.exe").read_bytes()
 
 
 def test_portable_zip_holds_the_release_in_a_folder_of_its_own():
