@@ -6,8 +6,10 @@ must not cost a user the configuration they have.
 The journeys themselves run on the 32-bit release as well as on the 64-bit
 build (both_builds): the release is the file people get."""
 
+import contextlib
 import random
 import time
+from pathlib import Path
 
 import pytest
 
@@ -70,6 +72,21 @@ def plug_into_setup(prog, letter, folder):
 def lock_is_up(prog):
     snap = prog.snapshot(FORM2)
     return snap is not None and snap["visible"] and prog.alive()
+
+
+def lock_state(prog) -> str:
+    """What a failed lock_is_up saw, for its message: the lock window, and
+    how the program ended if it did (a watchdog's restart shows as a
+    process started with --watched)."""
+    snap = prog.snapshot(FORM2)
+    window = "no lock window" if snap is None else \
+        f"lock window visible {snap['visible']} with {len(snap['children'])} controls"
+    ended = None if prog.alive() else prog.session.wintool("waitexit", prog.pid, 0)
+    lines = []
+    for pid in prog.session.processes(prog.exe.name):
+        with contextlib.suppress(OSError):
+            lines.append(Path(f"/proc/{pid}/cmdline").read_bytes().split(b"\0")[1:2])
+    return f"{window}; program {prog.pid} {'running' if ended is None else f'ended: {ended}'}; processes {lines}"
 
 
 # -- configure, lock, unlock by the key drive ---------------------------------
@@ -223,7 +240,7 @@ def test_close_requests_and_shell_keys_leave_the_lock_up(tolvane):
         tolvane.post(FORM2, rig.WM_SYSCOMMAND, SC_CLOSE)
         tolvane.keys("alt+F4")
         time.sleep(0.5)
-        assert lock_is_up(tolvane)
+        assert lock_is_up(tolvane), lock_state(tolvane)
 
         # Shell keys, then keys that must pass, as a control.
         tolvane.keys("super", "Super_R", "Menu", "alt+Tab", "alt+Escape", "ctrl+Escape", "ctrl+shift+Escape",
