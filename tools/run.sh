@@ -13,6 +13,16 @@ bash tools/build.sh
 export WINEPREFIX="$ROOT/build/wine-run" WINEDEBUG=-all LC_ALL=zh_CN.UTF-8 WINEARCH=win64
 mkdir -p build/run/usb-e
 source tools/wine_prefix.sh
+folder=dist
+if shim=$(wine_64bit_shim "$ROOT/build/wine64-only"); then
+  # The 32-bit release cannot run here: start the 64-bit build of the same
+  # code, beside the files the program loads from its own folder.
+  export PATH="$shim:$PATH"
+  folder=build/run/win64
+  mkdir -p "$folder"
+  cp -r dist/ico.ico dist/background.jpg dist/help.html dist/skin build/win64/tolvane.exe "$folder"/
+  echo "run: this kernel runs no 32-bit programs (ia32_emulation off): starting the 64-bit build instead of the release"
+fi
 if ! wine_prefix_current "$WINEPREFIX"; then
   echo "run: creating the Wine prefix (once, and again when the installed Wine architectures change)"
   wine_prefix_remove "$WINEPREFIX"
@@ -43,6 +53,6 @@ if [ -z "${DISPLAY:-}" ]; then
   echo "run: no display, started Xvfb on $DISPLAY; screenshot with: import -window root -display $DISPLAY shot.png"
 fi
 # The 32-bit release from dist/, the program people get.
-echo "run: starting dist/tolvane.exe (settings file: $WINEPREFIX/drive_c/windows/vemro.qarn, drive E: = build/run/usb-e)"
-cd dist
+echo "run: starting $folder/tolvane.exe (settings file: $WINEPREFIX/drive_c/windows/vemro.qarn, drive E: = build/run/usb-e)"
+cd "$folder"
 exec wine ./tolvane.exe

@@ -12,6 +12,14 @@ start=$(date +%s)
 bash tools/setup.sh
 bash tools/build.sh
 
+source tools/wine_prefix.sh
+no32=""
+if shim=$(wine_64bit_shim "$ROOT/build/wine64-only"); then
+  export PATH="$shim:$PATH"
+  no32="this kernel runs no 32-bit programs (ia32_emulation off): Wine ran 64-bit only, and the tests of the 32-bit release and the installer were skipped"
+  echo "test: $no32"
+fi
+
 echo "== core tests (native, ASan/UBSan)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 build/native/core_tests --gtest_brief=1
 
@@ -21,7 +29,6 @@ bash tools/fuzz.sh
 echo "== Windows tests (wine64)"
 export WINEDEBUG=-all LC_ALL=zh_CN.UTF-8
 export WINEPREFIX="$ROOT/build/wine-unit"
-source tools/wine_prefix.sh
 if ! wine_prefix_current "$WINEPREFIX"; then
   wine_prefix_remove "$WINEPREFIX"
   WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
@@ -42,6 +49,7 @@ wineserver -k 2>/dev/null || true
 
 echo "== end-to-end tests (Wine + Xvfb)"
 unset WINEPREFIX
-/usr/bin/python3 -m pytest -q -p no:cacheprovider tests/e2e
+/usr/bin/python3 -m pytest -q -rs -p no:cacheprovider tests/e2e
 
 echo "test: all layers passed in $(( $(date +%s) - start )) s"
+[ -z "$no32" ] || echo "test: but $no32"

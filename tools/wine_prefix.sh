@@ -11,17 +11,48 @@
 #   bash tools/wine_prefix.sh current PREFIX   exit 0 if PREFIX fits them
 #   bash tools/wine_prefix.sh mark PREFIX      record them in PREFIX
 #   bash tools/wine_prefix.sh remove PREFIX    end its wineserver, delete it
+#   bash tools/wine_prefix.sh shim DIR         see wine_64bit_shim; prints DIR
+#                                              when the shim is needed
+#
+# Some kernels run no 32-bit programs at all (ia32_emulation off: every i386
+# executable fails with "Exec format error"). Debian's wine script then still
+# picks the installed 32-bit loader and fails even for 64-bit programs, so the
+# tools put a wine that goes straight to the 64-bit loader first on PATH, and
+# the 32-bit release and installer cannot run on such a machine.
 
 WINE_PREFIX_MARKER=.wine-architectures
 
 wine_arch_stamp() {
-  local archs wines
+  local archs wines runs
   archs=$(printf '%s\n' "$(dpkg --print-architecture)" $(dpkg --print-foreign-architectures) | sort | tr '\n' ' ')
   # dpkg-query fails for a package it has never heard of (wine32 before the
   # i386 architecture is added): that is "not installed" too.
   wines=$({ dpkg-query -W -f='${Package}:${Architecture} ${db:Status-Status}\n' wine32 wine64 2>/dev/null || true; } \
           | awk '$2 == "installed" { print $1 }' | sort | tr '\n' ' ')
-  echo "dpkg: ${archs% }; wine: ${wines% }"
+  # A prefix made while the 32-bit loader could not run lacks its 32-bit half.
+  if wine_runs_32bit; then runs=yes; else runs=no; fi
+  echo "dpkg: ${archs% }; wine: ${wines% }; 32-bit runs: $runs"
+}
+
+# Exit 0 when this kernel runs the 32-bit Wine loader.
+wine_runs_32bit() {
+  [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+# With no 32-bit Wine to run, makes DIR/wine and DIR/wine-stable (the name the
+# wineboot, winecfg... launchers call) go to the 64-bit loader, prints DIR and
+# returns 0; otherwise does nothing and returns 1.
+wine_64bit_shim() {
+  local dir=$1 name
+  if wine_runs_32bit || [ ! -x /usr/lib/wine/wine64 ]; then
+    return 1
+  fi
+  mkdir -p "$dir"
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' >"$dir/$name"
+    chmod +x "$dir/$name"
+  done
+  echo "$dir"
 }
 
 wine_prefix_current() {
@@ -49,6 +80,7 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     current) wine_prefix_current "$2" ;;
     mark) wine_prefix_mark "$2" ;;
     remove) wine_prefix_remove "$2" ;;
-    *) echo "usage: $0 stamp | current PREFIX | mark PREFIX | remove PREFIX" >&2; exit 2 ;;
+    shim) wine_64bit_shim "$2" || true ;;
+    *) echo "usage: $0 stamp | current PREFIX | mark PREFIX | remove PREFIX | shim DIR" >&2; exit 2 ;;
   esac
 fi

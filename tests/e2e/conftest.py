@@ -50,7 +50,10 @@ def pytest_generate_tests(metafunc):
 
 @pytest.fixture
 def program_exe(wine_session, request):
-    copy_of, built = _BUILDS[getattr(request, "param", "x86_64")]
+    build = getattr(request, "param", "x86_64")
+    if build == "i686" and not wine_session.runs_32bit:
+        pytest.skip(rig.NO_32BIT)
+    copy_of, built = _BUILDS[build]
     exe = copy_of(wine_session)
     if not exe.exists():
         pytest.fail(f"{built} is missing: run bash tools/build.sh first")

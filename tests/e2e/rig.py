@@ -47,6 +47,8 @@ RUN_BIN = E2E / "bin"
 # Files the program loads from its own folder, as tools/build.sh lays them out.
 PAYLOAD = ["ico.ico", "background.jpg", "help.html", "skin/background.jpg"]
 
+NO_32BIT = "this kernel runs no 32-bit programs (ia32_emulation off): the 32-bit release cannot run here"
+
 FORM1 = "TolvaneForm1"
 
 # Control identifiers, from resources/resource.h.
@@ -179,6 +181,13 @@ class WineSession:
         self.env: dict[str, str] = {}
         self._lock = None
         self._calls = 0
+        # Some kernels run no 32-bit programs (ia32_emulation off). Wine then
+        # runs through a wine that goes straight to the 64-bit loader, and the
+        # 32-bit release and installer cannot be tested here (NO_32BIT says so).
+        shim = subprocess.run(["bash", str(REPO / "tools" / "wine_prefix.sh"), "shim", str(BUILD / "wine64-only")],
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60).stdout.strip()
+        self._shim = shim or None
+        self.runs_32bit = self._shim is None
 
     # -- life cycle --------------------------------------------------------
 
@@ -304,6 +313,8 @@ class WineSession:
             # No Mono or Gecko installer dialogs in a fresh prefix.
             WINEDLLOVERRIDES="mscoree,mshtml=",
         )
+        if self._shim:
+            env["PATH"] = self._shim + os.pathsep + env.get("PATH", "")
         return env
 
     def _prefix_tool(self, *args) -> int:

@@ -37,6 +37,8 @@ def version() -> str:
 @pytest.fixture(scope="module")
 def setup_exe(wine_session):
     """This run's copy of the installer (a rebuild must not change it under a test)."""
+    if not wine_session.runs_32bit:
+        pytest.skip(rig.NO_32BIT + " (the installer is a 32-bit program)")
     built = DIST / f"tolvane-setup-{version()}.exe"
     if not built.exists():
         pytest.fail(f"{built} is missing: run bash tools/build.sh first")
