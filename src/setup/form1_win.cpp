@@ -363,6 +363,10 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return reinterpret_cast<LRESULT>(chrome_.TransparentBrush(dc, ctl));
     }
     case WM_CLOSE:
+      // Hidden while the lock is up, the window can still be asked to close
+      // by another program. It holds the tray icon, the "lock now" hot key
+      // and the relock watch: the lock's own ways out end or keep it.
+      if (lock_pending_ || TheApp().LockActive()) return 0;
       Unload();
       return 0;
     case WM_DESTROY:

@@ -384,7 +384,13 @@ class WineSession:
 
     def wintool(self, *args, timeout: float = 60):
         """Runs wintool; returns its parsed JSON output, or None on exit code 1."""
-        rc, text = self.tool("wintool", *args, timeout=timeout)
+        for _ in range(3):
+            rc, text = self.tool("wintool", *args, timeout=timeout)
+            # A snapshot that finds no window says so in its output. Exit code 1
+            # with no output at all is the tool not coming up under a loaded
+            # Wine (seen once, with the window plainly on the screen): ask again.
+            if not (args and args[0] == "snapshot" and rc == 1 and not text.strip()):
+                break
         if rc == 1:
             return None
         if rc != 0:
