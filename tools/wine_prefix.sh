@@ -39,12 +39,13 @@ wine_runs_32bit() {
   [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
 }
 
-# With no 32-bit Wine to run, makes DIR/wine and DIR/wine-stable (the name the
-# wineboot, winecfg... launchers call) go to the 64-bit loader, prints DIR and
-# returns 0; otherwise does nothing and returns 1.
+# When 32-bit Wine is installed but the kernel cannot run it, makes DIR/wine
+# and DIR/wine-stable (the name the wineboot, winecfg... launchers call) go to
+# the 64-bit loader, prints DIR and returns 0; otherwise does nothing and
+# returns 1 (a missing wine32 is set-up's to fix, and the tests say so).
 wine_64bit_shim() {
   local dir=$1 name
-  if wine_runs_32bit || [ ! -x /usr/lib/wine/wine64 ]; then
+  if [ ! -x /usr/lib/wine/wine ] || wine_runs_32bit || [ ! -x /usr/lib/wine/wine64 ]; then
     return 1
   fi
   mkdir -p "$dir"
