@@ -1,8 +1,16 @@
-; The Windows installer of Tolvane. tools/build.sh builds it with makensis:
-;   makensis -DVERSION=1.0 -DVERSION_QUAD=1.0.0.0 -DDIST=<dist folder> -DOUTFILE=<setup exe>
-;            -DSTOP_RUNNING=<stop_running.exe of the 32-bit build> tolvane.nsi
+; The Windows installer of Tolvane. tools/build.sh builds it with makensis, once
+; for each build of the program:
+;   makensis -DARCH=x64|x86 -DVERSION=1.0 -DVERSION_QUAD=1.0.0.0 -DDIST=<program folder>
+;            -DOUTFILE=<setup exe> -DSTOP_RUNNING=<stop_running.exe of the same build> tolvane.nsi
 ; VERSION comes from the header CMake generates from project(VERSION), the same
 ; one the program's version resource and about box use.
+;
+; x64: a 64-bit installer (a 32-bit Windows refuses to start it at all) that puts
+; the 64-bit program into the 64-bit Program Files, with its registry entries
+; in the 64-bit view. x86: the 32-bit program for 32-bit Windows, which also
+; runs on 64-bit Windows (Program Files (x86), the 32-bit registry view).
+; Either one takes an install of the other away, so that one PC never starts
+; two locks at logon.
 ;
 ; Command line, for administrators (silent with /S):
 ;   setup:     /NOAUTOSTART   no start at logon
@@ -15,7 +23,18 @@
 ; logon skips the Startup folder but not the Run key; and Explorer runs the Run
 ; key before the Startup folder, so the lock comes up sooner.
 
-Unicode true
+!ifndef ARCH
+  !error "ARCH is not defined: build with tools/build.sh"
+!endif
+!if "${ARCH}" == "x64"
+  Target amd64-unicode
+  !define BITS "64"
+!else if "${ARCH}" == "x86"
+  Target x86-unicode
+  !define BITS "32"
+!else
+  !error "ARCH must be x64 or x86"
+!endif
 ManifestDPIAware true
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
@@ -34,6 +53,7 @@ SetCompressor /SOLID lzma
 !include MUI2.nsh
 !include FileFunc.nsh
 !include LogicLib.nsh
+!include x64.nsh
 
 !define PRODUCT "Tolvane"
 !define PUBLISHER "Tolvane 开发组"
@@ -46,7 +66,11 @@ SetCompressor /SOLID lzma
 
 Name "${PRODUCT} V${VERSION}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES\Tolvane"
+!if "${ARCH}" == "x64"
+  InstallDir "$PROGRAMFILES64\Tolvane"
+!else
+  InstallDir "$PROGRAMFILES\Tolvane"
+!endif
 InstallDirRegKey HKLM "${UNINST_KEY}" "InstallLocation"
 BrandingText "${PRODUCT} V${VERSION}"
 
@@ -55,7 +79,7 @@ VIFileVersion "${VERSION_QUAD}"
 VIAddVersionKey /LANG=2052 "ProductName" "${PRODUCT}"
 VIAddVersionKey /LANG=2052 "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=2052 "FileVersion" "${VERSION}"
-VIAddVersionKey /LANG=2052 "FileDescription" "${PRODUCT} 安装程序"
+VIAddVersionKey /LANG=2052 "FileDescription" "${PRODUCT} 安装程序（${BITS} 位）"
 VIAddVersionKey /LANG=2052 "CompanyName" "${PUBLISHER}"
 VIAddVersionKey /LANG=2052 "LegalCopyright" "Copyright (C) 2026 Tolvane"
 
@@ -64,7 +88,7 @@ VIAddVersionKey /LANG=2052 "LegalCopyright" "Copyright (C) 2026 Tolvane"
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_SMALLDESC
 
-!define MUI_WELCOMEPAGE_TEXT "本向导将在这台电脑上安装 ${PRODUCT} V${VERSION}：一个用U盘作钥匙的锁屏程序。$\r$\n$\r$\n安装后第一次运行时会打开设置窗口：选择作钥匙的U盘，输入两遍密码并保存。以后每次启动（默认在登录 Windows 时），${PRODUCT} 都会立即锁住屏幕，插入钥匙U盘或输入密码即可解锁。$\r$\n$\r$\n单击“下一步”继续。"
+!define MUI_WELCOMEPAGE_TEXT "本向导将在这台电脑上安装 ${PRODUCT} V${VERSION}（${BITS} 位）：一个用U盘作钥匙的锁屏程序。$\r$\n$\r$\n安装后第一次运行时会打开设置窗口：选择作钥匙的U盘，输入两遍密码并保存。以后每次启动（默认在登录 Windows 时），${PRODUCT} 都会立即锁住屏幕，插入钥匙U盘或输入密码即可解锁。$\r$\n$\r$\n单击“下一步”继续。"
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
@@ -112,9 +136,55 @@ FunctionEnd
 !insertmacro END_RUNNING ""
 !insertmacro END_RUNNING "un."
 
+; The program's files in an install folder, and the folder once it is empty.
+!macro REMOVE_PROGRAM_FILES dir
+  Delete "${dir}\${EXE}"
+  Delete "${dir}\ico.ico"
+  Delete "${dir}\background.jpg"
+  Delete "${dir}\help.html"
+  Delete "${dir}\skin\background.jpg"
+  RMDir "${dir}\skin"
+  Delete "${dir}\${UNINSTALLER}"
+  RMDir "${dir}"
+!macroend
+
+; The registry view of this build's entries.
+!macro OWN_REG_VIEW
+  !if "${ARCH}" == "x64"
+    SetRegView 64
+  !else
+    SetRegView 32
+  !endif
+!macroend
+
+; The other build's install (the 32-bit one a 64-bit PC got before there was a
+; 64-bit one, say) would start a second lock at every logon and keep a second
+; entry in the list of programs: it goes, but for its configuration, which the
+; two share. EndRunning has already ended its running copies (same exe name).
+Function RemoveOtherBuild
+  !if "${ARCH}" == "x64"
+    SetRegView 32
+  !else
+    ${IfNot} ${RunningX64}
+      Return
+    ${EndIf}
+    SetRegView 64
+  !endif
+  ReadRegStr $0 HKLM "${UNINST_KEY}" "InstallLocation"
+  ; Installed into the same folder, its files are about to be replaced anyway.
+  ${If} $0 != ""
+  ${AndIf} $0 != $INSTDIR
+    !insertmacro REMOVE_PROGRAM_FILES "$0"
+  ${EndIf}
+  DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
+  DeleteRegKey HKLM "${UNINST_KEY}"
+  !insertmacro OWN_REG_VIEW
+FunctionEnd
+
 Section "${PRODUCT}（必需）" SecProgram
   SectionIn RO
   Call EndRunning
+  Call RemoveOtherBuild
   SetOutPath "$INSTDIR"
   File "${DIST}\${EXE}"
   File "${DIST}\ico.ico"
@@ -162,6 +232,7 @@ SectionEnd
 !insertmacro MUI_FUNCTION_DESCRIPTION_END
 
 Function .onInit
+  !insertmacro OWN_REG_VIEW
   ${GetParameters} $R0
   ClearErrors
   ${GetOptions} $R0 "/NOAUTOSTART" $R1
@@ -173,6 +244,7 @@ FunctionEnd
 Var RemoveConfig
 
 Function un.onInit
+  !insertmacro OWN_REG_VIEW
   StrCpy $RemoveConfig 0
   ${GetParameters} $R0
   ClearErrors
@@ -186,14 +258,7 @@ Section "Uninstall"
   Call un.EndRunning
   DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
 
-  Delete "$INSTDIR\${EXE}"
-  Delete "$INSTDIR\ico.ico"
-  Delete "$INSTDIR\background.jpg"
-  Delete "$INSTDIR\help.html"
-  Delete "$INSTDIR\skin\background.jpg"
-  RMDir "$INSTDIR\skin"
-  Delete "$INSTDIR\${UNINSTALLER}"
-  RMDir "$INSTDIR"
+  !insertmacro REMOVE_PROGRAM_FILES "$INSTDIR"
 
   SetShellVarContext all
   Delete "$SMPROGRAMS\${PRODUCT}\${PRODUCT}.lnk"

@@ -31,8 +31,8 @@
 #define IDC_FORM2_TEXT9 2009    // unlock box
 #define IDC_FORM2_TEXT10 2020   // setup box
 
-// Pictures of the frameless windows (resources/*.bmp).
-#define IDB_FRAME 101          // frame.bmp, 340 x 300, 32-bit
+// Pictures of the frameless windows: PNG files as RCDATA (resources/chrome.rc).
+#define IDB_FRAME 101          // frame.png, 340 x 300
 #define IDB_CLOSE_NORMAL 102   // close box pictures, 24 x 20
 #define IDB_CLOSE_HOVER 103
 #define IDB_CLOSE_PRESSED 104

@@ -6,10 +6,12 @@ code with fixed seeds, so a run on the same Pillow gives the same bytes and the
 checked-in files can be rebuilt after a colour change instead of being edited
 by hand.
 
-BMP and ICO bytes are written here rather than by Pillow: Pillow writes 32-bit
-BMPs with BI_BITFIELDS and ICO entries as PNG, and the program loads these files
-with LoadImage, which wants plain BI_RGB bitmaps and DIB icon entries for the
-small sizes (older Windows cannot open a PNG entry below 256 x 256).
+The window chrome goes into the program as PNG (decoded by the platform's
+codecs, pixel for pixel): as plain bitmaps its four scales made up most of the
+exe. ICO bytes are written here rather than by Pillow: Pillow writes ICO
+entries as PNG, and the program loads the icon with LoadImage, which wants DIB
+entries for the small sizes (older Windows cannot open a PNG entry below
+256 x 256).
 """
 
 import math
@@ -65,26 +67,11 @@ def band_colour(y):
 # --- File writers -----------------------------------------------------------
 
 
-def bmp_bytes(img, bits):
-    """A bottom-up BI_RGB BMP of 24 or 32 bits; 32-bit pixels carry alpha 255."""
-    rgb = img.convert("RGB")
-    w, h = rgb.size
-    px = rgb.tobytes()
-    step = bits // 8
-    stride = (w * step + 3) & ~3
-    rows = []
-    for y in range(h - 1, -1, -1):
-        row = bytearray()
-        line = px[y * w * 3 : (y + 1) * w * 3]
-        for x in range(w):
-            r, g, b = line[x * 3 : x * 3 + 3]
-            row += bytes((b, g, r, 255)) if bits == 32 else bytes((b, g, r))
-        row += b"\0" * (stride - len(row))
-        rows.append(bytes(row))
-    data = b"".join(rows)
-    info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, bits, 0, len(data), 3780, 3780, 0, 0)
-    head = struct.pack("<2sIHHI", b"BM", 14 + len(info) + len(data), 0, 0, 14 + len(info))
-    return head + info + data
+def png_bytes(img):
+    """An RGB PNG with no metadata, so that a rebuild gives the same bytes."""
+    buf = BytesIO()
+    img.convert("RGB").save(buf, "PNG", optimize=True)
+    return buf.getvalue()
 
 
 def ico_dib_entry(img):
@@ -580,13 +567,11 @@ def jpeg_bytes(img):
 
 def main():
     for dpi, tag in SCALES.items():
-        # The design frame is 32-bit as the forms' design asks; the scaled
-        # ones are 24-bit, a quarter smaller in the program's file.
         folder = "" if dpi == 96 else "scaled/"
-        write(f"{folder}frame{tag}.bmp", bmp_bytes(draw_frame(dpi), 32 if dpi == 96 else 24))
+        write(f"{folder}frame{tag}.png", png_bytes(draw_frame(dpi)))
         for state in ("normal", "hover", "pressed"):
-            write(f"{folder}close_{state}{tag}.bmp", bmp_bytes(draw_close(state, dpi), 24))
-        write(f"{folder}title_icon{tag}.bmp", bmp_bytes(draw_title_icon(dpi), 24))
+            write(f"{folder}close_{state}{tag}.png", png_bytes(draw_close(state, dpi)))
+        write(f"{folder}title_icon{tag}.png", png_bytes(draw_title_icon(dpi)))
     write("ico.ico", ico_bytes([draw_padlock(n) for n in (16, 24, 32, 48, 256)]))
     for name, tone in BACKGROUND_TONES.items():
         write(name, jpeg_bytes(draw_background(tone)))

@@ -7,6 +7,7 @@
 #include "app/dpi_win.h"
 #include "app/lazy_dll_win.h"
 #include "app/window_win.h"
+#include "platform/wic_win.h"
 #include "resource.h"
 
 namespace tolvane {
@@ -15,8 +16,7 @@ namespace {
 constexpr wchar_t kCloseBoxClass[] = L"TolvaneCloseBox";
 constexpr UINT_PTR kMoverSubclassId = 0x4D4F5645;  // 'MOVE'
 
-// Colours of the frame, for painting without the bitmap (a test binary
-// carries no resources).
+// Colours of the frame, for painting without the pictures (no codecs).
 constexpr COLORREF kBandColour = RGB(23, 63, 116);
 constexpr COLORREF kBodyColour = RGB(255, 255, 255);
 
@@ -33,10 +33,17 @@ struct Pictures {
 // five every ten identifiers for each larger scale (resource.h).
 constexpr int kPictureIdStep = 10;
 
-HBITMAP LoadPicture(int id) {
-  return static_cast<HBITMAP>(
-      LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+}  // namespace
+
+HBITMAP LoadChromePicture(const Codecs& codecs, int id) {
+  HMODULE self = GetModuleHandleW(nullptr);
+  HRSRC found = FindResourceW(self, MAKEINTRESOURCEW(id), RT_RCDATA);
+  HGLOBAL loaded = found ? LoadResource(self, found) : nullptr;
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  return data ? DecodePng(codecs, data, SizeofResource(self, found)) : nullptr;
 }
+
+namespace {
 
 // A copy of `source` at width x height. HALFTONE averages the pixels it
 // reduces: a picture made for a larger scale keeps its edges sharp, where
@@ -77,6 +84,10 @@ const Pictures& PicturesFor(int dpi) {
   // for the next larger scale is reduced to the sizes the layout asks for.
   const bool exact = kPictureDpis[static_cast<std::size_t>(set)] == dpi;
   const auto fit = [&](HBITMAP b, int w, int h) { return exact ? b : Resampled(b, w, h); };
+  // Decoded once per scale in use, when a window with the chrome first
+  // paints; the codecs go again once the set is made.
+  const Codecs codecs;
+  const auto LoadPicture = [&](int id) { return LoadChromePicture(codecs, id); };
   const DesignRect close = ScaleRect({Chrome::kCloseX, Chrome::kCloseY, Chrome::kCloseWidth, Chrome::kCloseHeight},
                                      dpi);
   p.frame = fit(LoadPicture(IDB_FRAME + shift), ScaleToDpi(Chrome::kClientWidth, dpi),

@@ -21,6 +21,13 @@
 
 namespace tolvane {
 
+class Codecs;
+
+// One of the chrome's pictures (resource.h: IDB_FRAME... and the scaled sets)
+// decoded from the program's resources at its own size, or nullptr when it
+// is missing or the codecs cannot read it. The caller owns the bitmap.
+HBITMAP LoadChromePicture(const Codecs& codecs, int id);
+
 class Chrome {
  public:
   enum class CloseState { Normal, Hover, Pressed };

@@ -6,33 +6,15 @@
 #include <vector>
 
 #include "app/lazy_dll_win.h"
+#include "platform/wic_win.h"
 
 namespace tolvane {
 namespace {
 
-// Releases a COM interface pointer when it goes out of scope.
-template <typename T>
-class Ref {
- public:
-  Ref() = default;
-  ~Ref() {
-    if (p_) p_->Release();
-  }
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  T* get() const { return p_; }
-  T* operator->() const { return p_; }
-  T** put() { return &p_; }
-  void** put_void() { return reinterpret_cast<void**>(&p_); }
-
- private:
-  T* p_ = nullptr;
-};
-
 // The picture at width x height in premultiplied BGRA: transparent parts of a
 // GIF come out black, as on a black canvas.
 HRESULT ScaledSource(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, int width, int height,
-                     bool scale_first, Ref<IWICBitmapScaler>& scaler, Ref<IWICFormatConverter>& converter,
+                     bool scale_first, ComRef<IWICBitmapScaler>& scaler, ComRef<IWICFormatConverter>& converter,
                      IWICBitmapSource** out) {
   UINT iw = 0, ih = 0;
   HRESULT hr = frame->GetSize(&iw, &ih);
@@ -92,25 +74,18 @@ bool CopyInto24(IWICBitmapSource* source, int width, int height, BYTE* bits) {
 
 // The first frame of the decoder's picture, at width x height, in a new DIB section.
 HBITMAP Render(IWICImagingFactory* factory, IWICBitmapDecoder* decoder, int width, int height) {
-  Ref<IWICBitmapFrameDecode> frame;
+  ComRef<IWICBitmapFrameDecode> frame;
   if (FAILED(decoder->GetFrame(0, frame.put()))) return nullptr;
 
-  BITMAPINFO bi = {};
-  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-  bi.bmiHeader.biWidth = width;
-  bi.bmiHeader.biHeight = -height;  // top-down
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 24;
-  bi.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HBITMAP bmp = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HBITMAP bmp = NewTopDownDib(width, height, 24, &bits);
   if (!bmp) return nullptr;
   bool ok = false;
   // Some decoders' formats (indexed colours) cannot be scaled as they are;
   // those are converted first and scaled after.
   for (bool scale_first : {true, false}) {
-    Ref<IWICBitmapScaler> scaler;
-    Ref<IWICFormatConverter> converter;
+    ComRef<IWICBitmapScaler> scaler;
+    ComRef<IWICFormatConverter> converter;
     IWICBitmapSource* source = nullptr;
     if (SUCCEEDED(ScaledSource(factory, frame.get(), width, height, scale_first, scaler, converter, &source)) &&
         CopyInto24(source, width, height, static_cast<BYTE*>(bits))) {
@@ -143,48 +118,29 @@ const CLSID* DecoderFor(const std::wstring& path) {
   return nullptr;
 }
 
-using DllGetClassObjectFn = HRESULT WINAPI(REFCLSID, REFIID, void**);
-
-HRESULT CreateFrom(DllGetClassObjectFn* get, REFCLSID clsid, REFIID iid, void** out) {
-  Ref<IClassFactory> cf;
-  HRESULT hr = get(clsid, IID_IClassFactory, cf.put_void());
-  if (FAILED(hr)) return hr;
-  return cf->CreateInstance(nullptr, iid, out);
-}
-
-// The codec library's own objects, without COM: once they are released the
-// library goes as a whole. Through COM it would stay for the rest of the run
-// wherever the library never agrees to be unloaded (Wine's does not), and
-// with it COM and everything they both pulled in.
+// Straight through the codec library (see platform/wic_win.h): once the
+// bitmap is made the library goes too.
 HBITMAP LoadDirect(const std::wstring& path, int width, int height) {
   const CLSID* format = DecoderFor(path);
   if (!format) return nullptr;
-  HMODULE codecs = LoadSystemLibrary(L"windowscodecs.dll");
-  if (!codecs) return nullptr;
-  HBITMAP bmp = nullptr;
-  if (auto* get = reinterpret_cast<DllGetClassObjectFn*>(
-          reinterpret_cast<void*>(GetProcAddress(codecs, "DllGetClassObject")))) {
-    Ref<IWICImagingFactory> factory;
-    Ref<IWICStream> stream;
-    Ref<IWICBitmapDecoder> decoder;
-    if (SUCCEEDED(CreateFrom(get, CLSID_WICImagingFactory1, IID_IWICImagingFactory, factory.put_void())) &&
-        SUCCEEDED(factory->CreateStream(stream.put())) &&
-        SUCCEEDED(stream->InitializeFromFilename(path.c_str(), GENERIC_READ)) &&
-        SUCCEEDED(CreateFrom(get, *format, IID_IWICBitmapDecoder, decoder.put_void())) &&
-        SUCCEEDED(decoder->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand))) {
-      bmp = Render(factory.get(), decoder.get(), width, height);
-    }
+  Codecs codecs;
+  ComRef<IWICStream> stream;
+  ComRef<IWICBitmapDecoder> decoder;
+  if (codecs.ok() && SUCCEEDED(codecs.factory()->CreateStream(stream.put())) &&
+      SUCCEEDED(stream->InitializeFromFilename(path.c_str(), GENERIC_READ)) &&
+      SUCCEEDED(codecs.Create(*format, IID_IWICBitmapDecoder, decoder.put_void())) &&
+      SUCCEEDED(decoder->Initialize(stream.get(), WICDecodeMetadataCacheOnDemand))) {
+    return Render(codecs.factory(), decoder.get(), width, height);
   }
-  FreeLibrary(codecs);
-  return bmp;
+  return nullptr;
 }
 
 // The documented way, for what the direct one cannot read.
 HBITMAP LoadThroughCom(const std::wstring& path, int width, int height) {
   ScopedCom com;
-  Ref<IWICImagingFactory> factory;
+  ComRef<IWICImagingFactory> factory;
   if (FAILED(com.Create(CLSID_WICImagingFactory1, IID_IWICImagingFactory, factory.put_void()))) return nullptr;
-  Ref<IWICBitmapDecoder> decoder;
+  ComRef<IWICBitmapDecoder> decoder;
   if (FAILED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
                                                 WICDecodeMetadataCacheOnDemand, decoder.put()))) {
     return nullptr;

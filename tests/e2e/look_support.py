@@ -95,7 +95,7 @@ def close_picture(session, rect) -> str | None:
     """Which of the close box pictures the screen shows at rect, by exact pixels."""
     shown = list(grab(session, rect).getdata())
     for name in ("normal", "hover", "pressed"):
-        if shown == list(Image.open(RESOURCES / f"close_{name}.bmp").convert("RGB").getdata()):
+        if shown == list(Image.open(RESOURCES / f"close_{name}.png").convert("RGB").getdata()):
             return name
     return None
 
