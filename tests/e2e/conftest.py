@@ -31,27 +31,29 @@ def wine_session():
         session.stop()
 
 
-# The builds a test can run on: the 64-bit one by default; a test marked
-# both_builds runs on the 32-bit release that people get as well.
+# The builds a test can run on: the 64-bit test build (with its test seams) by
+# default; a test marked every_build runs on the two releases that people get
+# as well, the 32-bit one only where the kernel runs 32-bit programs.
 _BUILDS = {
     "x86_64": (lambda s: s.program_exe, rig.PROGRAM_EXE),
-    "i686": (lambda s: s.release_exe, rig.RELEASE_EXE),
+    "release-x64": (lambda s: s.release_x64_exe, rig.RELEASE_X64_EXE),
+    "release-x86": (lambda s: s.release_exe, rig.RELEASE_EXE),
 }
 
 
 def pytest_configure(config):
-    config.addinivalue_line("markers", "both_builds: run on the 64-bit build and on the 32-bit release")
+    config.addinivalue_line("markers", "every_build: run on the 64-bit test build and on the 64- and 32-bit releases")
 
 
 def pytest_generate_tests(metafunc):
-    if metafunc.definition.get_closest_marker("both_builds") and "program_exe" in metafunc.fixturenames:
+    if metafunc.definition.get_closest_marker("every_build") and "program_exe" in metafunc.fixturenames:
         metafunc.parametrize("program_exe", list(_BUILDS), indirect=True)
 
 
 @pytest.fixture
 def program_exe(wine_session, request):
     build = getattr(request, "param", "x86_64")
-    if build == "i686" and not wine_session.runs_32bit:
+    if build == "release-x86" and not wine_session.runs_32bit:
         pytest.skip(rig.NO_32BIT)
     copy_of, built = _BUILDS[build]
     exe = copy_of(wine_session)

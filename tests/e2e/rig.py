@@ -34,9 +34,11 @@ SHOTS = E2E / "shots"
 LOGS = E2E / "logs"
 
 PROGRAM_EXE = BIN / "tolvane.exe"
-# The release people get: 32-bit, from tools/build.sh's dist/. It runs in the
-# same 64-bit prefix (WoW64) beside the 64-bit helpers.
-RELEASE_EXE = REPO / "dist" / "tolvane.exe"
+# The releases people get, from tools/build.sh's dist/ (no test seams): the
+# 64-bit one, and the 32-bit one for 32-bit Windows, which runs in the same
+# 64-bit prefix (WoW64) beside the 64-bit helpers.
+RELEASE_X64_EXE = REPO / "dist" / "x64" / "tolvane.exe"
+RELEASE_EXE = REPO / "dist" / "x86" / "tolvane.exe"
 # The release tree's own builds of the helpers, for watching the release from
 # inside Wine where bitness matters (keyboard hooks).
 BIN32 = BUILD / "win32"
@@ -234,6 +236,10 @@ class WineSession:
         for exe in BIN.glob("*.exe"):
             shutil.copy2(exe, RUN_BIN / exe.name)
         copies = [(BIN, RUN_BIN)]
+        if RELEASE_X64_EXE.exists():
+            self.release_x64_exe.parent.mkdir()
+            shutil.copy2(RELEASE_X64_EXE, self.release_x64_exe)
+            copies.append((RELEASE_X64_EXE.parent, self.release_x64_exe.parent))
         if RELEASE_EXE.exists():
             self.release_exe.parent.mkdir()
             shutil.copy2(RELEASE_EXE, self.release_exe)
@@ -251,6 +257,11 @@ class WineSession:
     def program_exe(self) -> Path:
         """This run's copy of the program (the 64-bit build)."""
         return RUN_BIN / PROGRAM_EXE.name
+
+    @property
+    def release_x64_exe(self) -> Path:
+        """This run's copy of the 64-bit release, under the same file name."""
+        return RUN_BIN / "x64" / RELEASE_X64_EXE.name
 
     @property
     def release_exe(self) -> Path:
@@ -443,6 +454,11 @@ class WineSession:
                 name, kind, data = m.groups()
                 values[name] = int(data, 16) if kind == "REG_DWORD" else data
         return values
+
+    def reg_set(self, key: str, value: str, data: str, view: int = 64):
+        """Sets a text value of a key in the 64- or 32-bit registry view."""
+        self._run_host(["wine", "reg", "add", key, "/v", value, "/t", "REG_SZ", "/d", data, "/f", f"/reg:{view}"],
+                       timeout=60)
 
     def reg_delete(self, key: str, value: str | None = None):
         """Deletes a key, or one value of it, in both registry views."""

@@ -1,12 +1,14 @@
-"""The installer and the portable zip that tools/build.sh makes, as an
+"""The installers and the portable zips that tools/build.sh makes, as an
 administrator uses them: a silent install puts the program, its shortcuts, the
 logon start and the uninstall entry in place; the installed program starts
 into the setup window and locks once configured; a silent uninstall ends a
 running lock, takes all of it away and keeps the configuration unless told.
 
-The installer is 32-bit, so under the 64-bit prefix its registry values land
-in the 32-bit view (Wow6432Node), which Windows reads for the Run key and the
-list of programs as well."""
+Every test runs on the 64-bit package, which installs into the 64-bit Program
+Files with its registry values in the 64-bit view, and, where the kernel runs
+32-bit programs, on the 32-bit one, whose values land in the 32-bit view
+(Wow6432Node) under the 64-bit prefix; Windows reads both views for the Run key
+and the list of programs."""
 
 import os
 import re
@@ -29,17 +31,43 @@ DIST = rig.REPO / "dist"
 CIPHER = encipher("Usb-Key7")
 
 
+class Package:
+    """One of the two packages: where it installs, in which registry view,
+    and the bitness of the program it holds."""
+
+    def __init__(self, arch: str, folder: str, view: int):
+        self.arch, self.folder, self.view = arch, folder, view
+        self.bits = view
+        self.dist = DIST / arch
+
+    @property
+    def other_view(self) -> int:
+        return 96 - self.view
+
+
+PACKAGES = {
+    "x64": Package("x64", r"C:\Program Files\Tolvane", 64),
+    "x86": Package("x86", r"C:\Program Files (x86)\Tolvane", 32),
+}
+
+
 def version() -> str:
-    header = rig.BUILD / "win32" / "generated" / "tolvane_version.h"
+    header = rig.BUILD / "release-x64" / "generated" / "tolvane_version.h"
     return re.search(r'#define TOLVANE_VERSION_TEXT "([^"]+)"', header.read_text()).group(1)
 
 
+@pytest.fixture(scope="module", params=list(PACKAGES))
+def package(wine_session, request) -> Package:
+    pkg = PACKAGES[request.param]
+    if pkg.bits == 32 and not wine_session.runs_32bit:
+        pytest.skip(rig.NO_32BIT + " (the 32-bit installer is a 32-bit program)")
+    return pkg
+
+
 @pytest.fixture(scope="module")
-def setup_exe(wine_session):
+def setup_exe(package):
     """This run's copy of the installer (a rebuild must not change it under a test)."""
-    if not wine_session.runs_32bit:
-        pytest.skip(rig.NO_32BIT + " (the installer is a 32-bit program)")
-    built = DIST / f"tolvane-setup-{version()}.exe"
+    built = DIST / f"tolvane-setup-{version()}-{package.arch}.exe"
     if not built.exists():
         pytest.fail(f"{built} is missing: run bash tools/build.sh first")
     copy = rig.E2E / "setup" / built.name
@@ -52,14 +80,15 @@ def wipe(session):
     """Takes away whatever an install left, also one of a run that died."""
     session.reg_delete(UNINST_KEY)
     session.reg_delete(RUN_KEY, "Tolvane")
-    for where in (r"C:\Program Files (x86)\Tolvane", r"C:\Program Files\Tolvane", START_MENU):
+    for where in [p.folder for p in PACKAGES.values()] + [START_MENU]:
         shutil.rmtree(session.host_path(where), ignore_errors=True)
 
 
 class Install:
-    def __init__(self, session):
-        entry = session.reg_query(UNINST_KEY, 32)
-        assert entry is not None, "no uninstall entry in the 32-bit view"
+    def __init__(self, session, package: Package):
+        entry = session.reg_query(UNINST_KEY, package.view)
+        assert entry is not None, f"no uninstall entry in the {package.view}-bit view"
+        self.package = package
         self.entry = entry
         self.location = entry["InstallLocation"]
         self.folder = session.host_path(self.location)
@@ -67,16 +96,16 @@ class Install:
         self.uninstaller = self.location + r"\uninstall.exe"
 
 
-def install(session, setup_exe, *args) -> Install:
+def install(session, setup_exe, package, *args) -> Install:
     assert session.wine(setup_exe, "/S", *args, timeout=180) == 0
-    return Install(session)
+    return Install(session, package)
 
 
 @pytest.fixture
-def installed(wine_session, setup_exe):
+def installed(wine_session, setup_exe, package):
     wipe(wine_session)
     try:
-        yield install(wine_session, setup_exe)
+        yield install(wine_session, setup_exe, package)
     finally:
         wipe(wine_session)
 
@@ -110,15 +139,17 @@ def run_value(session):
     return {view: (session.reg_query(RUN_KEY, view) or {}).get("Tolvane") for view in (32, 64)}
 
 
-def test_silent_install_puts_program_shortcuts_logon_start_and_uninstall_entry_in_place(wine_session, installed):
-    assert installed.location == r"C:\Program Files (x86)\Tolvane"
+def test_silent_install_puts_program_shortcuts_logon_start_and_uninstall_entry_in_place(
+        wine_session, package, installed):
+    assert installed.location == package.folder
     for rel in FILES:
-        assert (installed.folder / rel).read_bytes() == (DIST / rel).read_bytes(), rel
+        assert (installed.folder / rel).read_bytes() == (package.dist / rel).read_bytes(), rel
+    assert rig.pe_bits(installed.exe) == package.bits
     assert (installed.folder / "uninstall.exe").exists()
     assert {p.name for p in wine_session.host_path(START_MENU).iterdir()} == SHORTCUTS
 
     exe = installed.location + r"\tolvane.exe"
-    assert run_value(wine_session) == {32: f'"{exe}"', 64: None}
+    assert run_value(wine_session) == {package.view: f'"{exe}"', package.other_view: None}
     entry = installed.entry
     assert entry["DisplayName"] == "Tolvane"
     assert entry["DisplayVersion"] == version()
@@ -128,20 +159,62 @@ def test_silent_install_puts_program_shortcuts_logon_start_and_uninstall_entry_i
     assert entry["QuietUninstallString"] == f'"{installed.uninstaller}" /S'
     size_kb = sum(p.stat().st_size for p in installed.folder.rglob("*") if p.is_file()) / 1024
     assert abs(entry["EstimatedSize"] - size_kb) <= 0.05 * size_kb + 8, (entry["EstimatedSize"], size_kb)
-    assert wine_session.reg_query(UNINST_KEY, 64) is None
+    assert wine_session.reg_query(UNINST_KEY, package.other_view) is None
 
 
-def test_install_without_logon_start_also_takes_an_earlier_one_away(wine_session, setup_exe, installed):
+def test_install_without_logon_start_also_takes_an_earlier_one_away(wine_session, setup_exe, package, installed):
     exe = installed.location + r"\tolvane.exe"
-    assert run_value(wine_session)[32] == f'"{exe}"'
-    again = install(wine_session, setup_exe, "/NOAUTOSTART")
+    assert run_value(wine_session)[package.view] == f'"{exe}"'
+    again = install(wine_session, setup_exe, package, "/NOAUTOSTART")
     assert run_value(wine_session) == {32: None, 64: None}
     assert again.exe.exists() and again.entry["DisplayVersion"] == version()
 
 
-def test_installed_program_starts_into_the_setup_window_and_locks_once_configured(installed_tolvane):
+def lay_out_install(session, package: Package):
+    """An install of package as its installer leaves it (files, logon start,
+    uninstall entry), put in place by hand."""
+    folder = session.host_path(package.folder)
+    for rel in FILES:
+        (folder / rel).parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(package.dist / rel, folder / rel)
+    (folder / "uninstall.exe").write_bytes(b"MZ")
+    session.reg_set(RUN_KEY, "Tolvane", package.folder + r"\tolvane.exe", package.view)
+    for name, data in (("DisplayName", "Tolvane"), ("DisplayVersion", "0.9"), ("InstallLocation", package.folder),
+                       ("UninstallString", package.folder + r"\uninstall.exe")):
+        session.reg_set(UNINST_KEY, name, data, package.view)
+    return folder
+
+
+def test_install_takes_an_install_of_the_other_build_away_but_not_the_configuration(
+        wine_session, setup_exe, package):
+    # The 32-bit package was the only one before: a 64-bit PC that has it and
+    # gets the 64-bit one must not start two locks at logon, nor list two.
+    other = PACKAGES["x86" if package.arch == "x64" else "x64"]
+    wipe(wine_session)
+    try:
+        old = lay_out_install(wine_session, other)
+        config = wine_session.host_path(r"C:\windows\vemro.qarn")
+        had_config = config.exists()
+        if not had_config:
+            config.write_bytes(settings_bytes("E:", CIPHER))
+        try:
+            new = install(wine_session, setup_exe, package)
+            assert not old.exists(), f"the other build's folder is left: {sorted(old.rglob('*'))}"
+            assert run_value(wine_session) == {package.view: f'"{new.location}\\tolvane.exe"',
+                                                other.view: None}
+            assert wine_session.reg_query(UNINST_KEY, other.view) is None
+            assert new.exe.read_bytes() == (package.dist / "tolvane.exe").read_bytes()
+            assert config.exists()
+        finally:
+            if not had_config:
+                config.unlink(missing_ok=True)
+    finally:
+        wipe(wine_session)
+
+
+def test_installed_program_starts_into_the_setup_window_and_locks_once_configured(package, installed_tolvane):
     prog = installed_tolvane
-    assert prog.exe.parent.name == "Tolvane" and prog.bits == 32
+    assert prog.exe.parent.name == "Tolvane" and prog.bits == package.bits
     prog.start()  # an unconfigured start: the setup window
     assert prog.snapshot(FORM2) is None
     prog.screenshot("setup-window")
@@ -178,7 +251,7 @@ def test_silent_uninstall_ends_the_lock_removes_everything_and_keeps_the_configu
 
 
 def test_install_over_a_running_lock_ends_it_and_its_watchdog_and_replaces_the_program(
-        wine_session, setup_exe, installed, installed_tolvane):
+        wine_session, setup_exe, package, installed, installed_tolvane):
     prog = installed_tolvane
     start_locked(prog, settings_bytes("E:", CIPHER))
     rig.wait_until(lambda: len(prog.processes()) == 2, 5, what="the watchdog beside the lock")
@@ -200,12 +273,16 @@ def test_install_over_a_running_lock_ends_it_and_its_watchdog_and_replaces_the_p
     assert not prog.processes()
     prog.pid = None
     assert installed.exe.stat().st_mtime > 978307200
-    assert installed.exe.read_bytes() == (DIST / "tolvane.exe").read_bytes()
+    assert installed.exe.read_bytes() == (package.dist / "tolvane.exe").read_bytes()
 
 
-def test_portable_zip_holds_the_release_in_a_folder_of_its_own():
-    with zipfile.ZipFile(DIST / f"tolvane-{version()}-portable.zip") as z:
+@pytest.mark.parametrize("arch", list(PACKAGES))
+def test_portable_zip_holds_the_release_in_a_folder_of_its_own(arch):
+    package = PACKAGES[arch]
+    with zipfile.ZipFile(DIST / f"tolvane-{version()}-{arch}-portable.zip") as z:
         files = {n for n in z.namelist() if not n.endswith("/")}
         assert files == {f"Tolvane/{rel}" for rel in FILES}
         for rel in FILES:
-            assert z.read(f"Tolvane/{rel}") == (DIST / rel).read_bytes(), rel
+            assert z.read(f"Tolvane/{rel}") == (package.dist / rel).read_bytes(), rel
+    exe = package.dist / "tolvane.exe"
+    assert rig.pe_bits(exe) == package.bits

@@ -3,8 +3,8 @@ window, start again and find the screen locked, and get out again by the key
 drive or the password; plus what must not get anyone past the lock, and what
 must not cost a user the configuration they have.
 
-The journeys themselves run on the 32-bit release as well as on the 64-bit
-build (both_builds): the release is the file people get."""
+The journeys themselves run on the 64- and 32-bit releases as well as on the
+64-bit test build (every_build): the releases are the files people get."""
 
 import contextlib
 import random
@@ -92,7 +92,7 @@ def lock_state(prog) -> str:
 # -- configure, lock, unlock by the key drive ---------------------------------
 
 
-@pytest.mark.both_builds
+@pytest.mark.every_build
 def test_save_in_setup_window_writes_both_files_and_next_start_locks(tolvane):
     usb = tolvane.plug("e")
     tolvane.start()
@@ -193,7 +193,7 @@ def test_key_file_with_another_cipher_is_refused_on_its_line_and_the_lock_stays(
 # -- the password boxes ----------------------------------------------------------
 
 
-@pytest.mark.both_builds
+@pytest.mark.every_build
 def test_unlock_box_ends_the_program_at_the_last_character(tolvane):
     start_locked(tolvane, settings_bytes("E:", CIPHER))
     hwnd = tolvane.form1_hwnd
@@ -207,7 +207,7 @@ def test_unlock_box_ends_the_program_at_the_last_character(tolvane):
     assert tolvane.tray(hwnd)["known"] is False
 
 
-@pytest.mark.both_builds
+@pytest.mark.every_build
 def test_setup_box_replaces_the_lock_by_the_setup_window_with_a_hint(tolvane):
     start_locked(tolvane, settings_bytes("E:", CIPHER))
     enter_setup(tolvane, PASSWORD)
@@ -225,7 +225,7 @@ def test_setup_box_replaces_the_lock_by_the_setup_window_with_a_hint(tolvane):
 # -- what must not get past the lock ---------------------------------------------
 
 
-@pytest.mark.both_builds
+@pytest.mark.every_build
 def test_close_requests_and_shell_keys_leave_the_lock_up(tolvane):
     spy = KeySpy(tolvane.session, bits=tolvane.bits)
     try:
@@ -384,7 +384,7 @@ def test_settings_file_that_cannot_be_read_refuses_the_save_and_names_it(tolvane
     assert tolvane.snapshot()["visible"]
 
 
-@pytest.mark.both_builds
+@pytest.mark.every_build
 def test_refused_save_to_a_write_protected_drive_keeps_the_configuration(tolvane):
     before = settings_bytes("E:", CIPHER, *APPEARANCE)
     try:
