@@ -1,6 +1,6 @@
 #include "platform/wic_win.h"
 
-#include "app/lazy_dll_win.h"
+#include "platform/lazy_dll_win.h"
 
 namespace tolvane {
 
