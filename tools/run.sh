@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds, and starts the 32-bit release (dist/tolvane.exe)
+# Sets up the machine, builds, and starts the 64-bit release (dist/x64/tolvane.exe)
 # under Wine in a prefix of its own (build/wine-run) with a simulated USB drive
 # E: backed by the folder build/run/usb-e. Uses $DISPLAY when there is one,
 # otherwise starts Xvfb and says how to look at it.
@@ -13,16 +13,7 @@ bash tools/build.sh
 export WINEPREFIX="$ROOT/build/wine-run" WINEDEBUG=-all LC_ALL=zh_CN.UTF-8 WINEARCH=win64
 mkdir -p build/run/usb-e
 source tools/wine_prefix.sh
-folder=dist
-if shim=$(wine_64bit_shim "$ROOT/build/wine64-only"); then
-  # The 32-bit release cannot run here: start the 64-bit build of the same
-  # code, beside the files the program loads from its own folder.
-  export PATH="$shim:$PATH"
-  folder=build/run/win64
-  mkdir -p "$folder"
-  cp -r dist/ico.ico dist/background.jpg dist/help.html dist/skin build/win64/tolvane.exe "$folder"/
-  echo "run: this kernel runs no 32-bit programs (ia32_emulation off): starting the 64-bit build instead of the release"
-fi
+if shim=$(wine_64bit_shim "$ROOT/build/wine64-only"); then export PATH="$shim:$PATH"; fi
 if ! wine_prefix_current "$WINEPREFIX"; then
   echo "run: creating the Wine prefix (once, and again when the installed Wine architectures change)"
   wine_prefix_remove "$WINEPREFIX"
@@ -53,7 +44,9 @@ if [ -z "${DISPLAY:-}" ]; then
   echo "run: no display, started Xvfb on $DISPLAY; screenshot with: import -window root -display $DISPLAY shot.png"
 fi
 echo "$DISPLAY" >build/run/display  # for tools/dev.sh
-# The 32-bit release from dist/, the program people get.
+# The 64-bit release from dist/, the program most people get, in the folder
+# the portable zip and the installer are made from.
+folder=dist/x64
 echo "run: starting $folder/tolvane.exe (settings file: $WINEPREFIX/drive_c/windows/vemro.qarn, drive E: = build/run/usb-e)"
 cd "$folder"
 exec wine ./tolvane.exe

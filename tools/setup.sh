@@ -2,13 +2,33 @@
 # Installs the Debian packages the build and the test rig need. Idempotent and
 # quiet when everything is already there.
 #
-# The release program is 32-bit, so 32-bit Wine (wine32:i386) comes too: the
-# tests run dist/tolvane.exe itself, not only the 64-bit build.
+# 32-bit Wine (wine32:i386) comes too: the tests run the 32-bit release and
+# its installer where the kernel runs 32-bit programs.
 set -euo pipefail
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+# The zh_CN.UTF-8 locale first, before anything else is installed. Wine runs
+# under LC_ALL=zh_CN.UTF-8 (code page 936), and the tools set it only after
+# this script; but where a shell already carries it, every program the install
+# starts (bash, perl, debconf) would warn "setlocale: LC_ALL: cannot change
+# locale" until the locale exists. The locales package itself is installed in
+# the C locale, which every system has.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+  echo "setup: generating the zh_CN.UTF-8 locale"
+  if ! installed locales; then
+    LC_ALL=C.UTF-8 $SUDO apt-get update -qq
+    LC_ALL=C.UTF-8 $SUDO apt-get install -y -qq --no-install-recommends locales >/dev/null
+  fi
+  if ! grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
+    echo 'zh_CN.UTF-8 UTF-8' | LC_ALL=C.UTF-8 $SUDO tee -a /etc/locale.gen >/dev/null
+  fi
+  LC_ALL=C.UTF-8 $SUDO locale-gen >/dev/null
+fi
 
 PKGS=(
   cmake ninja-build g++ googletest
@@ -30,9 +50,7 @@ fi
 
 missing=()
 for p in "${PKGS[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
+  installed "$p" || missing+=("$p")
 done
 
 if ((${#missing[@]})) || [ -n "${need_update:-}" ]; then
@@ -41,14 +59,4 @@ if ((${#missing[@]})) || [ -n "${need_update:-}" ]; then
   if ((${#missing[@]})); then
     $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
-fi
-
-# Wine runs under LC_ALL=zh_CN.UTF-8 (code page 936); without the glibc locale
-# every shell that exports it warns "cannot change locale".
-if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
-  echo "setup: generating the zh_CN.UTF-8 locale"
-  if ! grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null; then
-    echo 'zh_CN.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
-  fi
-  $SUDO locale-gen >/dev/null
 fi

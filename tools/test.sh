@@ -16,7 +16,7 @@ source tools/wine_prefix.sh
 no32=""
 if shim=$(wine_64bit_shim "$ROOT/build/wine64-only"); then
   export PATH="$shim:$PATH"
-  no32="this kernel runs no 32-bit programs (ia32_emulation off): Wine ran 64-bit only, and the tests of the 32-bit release and the installer were skipped"
+  no32="this kernel runs no 32-bit programs (ia32_emulation off): Wine ran 64-bit only, and the tests of the 32-bit release and its installer were skipped (the 64-bit ones ran)"
   echo "test: $no32"
 fi
 
