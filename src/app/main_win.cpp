@@ -66,7 +66,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     return 0;
   }
   // A lock that was killed left the accessibility hot keys cleared.
-  SystemShortcutGuard().RecoverLeftover();
+  SystemShortcutGuard(TheApp().system_parameters).RecoverLeftover();
   // A busy moment must never let the system swap the lock window for a
   // movable "not responding" ghost of it.
   DisableProcessWindowsGhosting();

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/app_win.h"
 #include "platform/window_win.h"
 #include "config/cipher.h"
 #include "drives/probe_worker.h"
@@ -127,7 +128,7 @@ class Form2 : public Window {
   // this window's thread. RequestTick asks for a tick at once (at a drive's
   // arrival, say).
   std::unique_ptr<ProbeWorker<WatchTick>> watch_;
-  SystemShortcutGuard shortcuts_;       // accessibility hot keys, cleared while locked
+  SystemShortcutGuard shortcuts_{TheApp().system_parameters};  // accessibility hot keys, cleared while locked
 
   PasswordBoxes boxes_{L""};
   NumberFormat nf_;

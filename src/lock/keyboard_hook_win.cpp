@@ -16,6 +16,17 @@ thread_local KeyGuard* t_guard = nullptr;
 // second rather than spin, the join below still ends the thread once it comes.
 constexpr int kPostAttempts = 100;
 
+// Once a hook is in place, the keys the system holds down already: pressed
+// before it (a Windows key held as the lock comes up), or while Windows had
+// dropped the last one. No event reaches the hook before this thread pumps
+// its queue again, and the desktop's key state counts an event only once
+// the hooks have let it through, so a press still on its way to the hook is
+// not taken for one of these.
+void NoteKeysDownForTheSystem(KeyGuard& guard) {
+  guard.NoteKeysDownForTheSystem(
+      [](std::uint32_t vk) { return (GetAsyncKeyState(static_cast<int>(vk)) & 0x8000) != 0; });
+}
+
 }  // namespace
 
 bool KeyboardHook::Start() {
@@ -48,7 +59,10 @@ void KeyboardHook::Run(HANDLE ready) {
   t_hook = this;
   t_guard = &guard;
   HHOOK hook = install_(WH_KEYBOARD_LL, Proc, GetModuleHandleW(nullptr), 0);
-  if (hook) installs_.fetch_add(1);
+  if (hook) {
+    installs_.fetch_add(1);
+    NoteKeysDownForTheSystem(guard);
+  }
   installed_.store(hook != nullptr);
   SetEvent(ready);  // `ready` belongs to Start from here on
   DWORD interval = hook ? reinstall_ms_ : kRetryMs;
@@ -64,6 +78,7 @@ void KeyboardHook::Run(HANDLE ready) {
         if (hook) UnhookWindowsHookEx(hook);
         hook = fresh;
         installs_.fetch_add(1);
+        NoteKeysDownForTheSystem(guard);
         installed_.store(true);
       }
       const DWORD next = hook ? reinstall_ms_ : kRetryMs;

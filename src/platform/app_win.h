@@ -38,6 +38,11 @@ struct App {
   std::shared_ptr<DriveSystem> drives;
   std::shared_ptr<DriveSystem> Drives();  // app_win.cpp
 
+  // SystemParametersInfoW, through which the lock clears and sets again the
+  // accessibility hot keys: the system's unless a test put a stand-in here
+  // before the window loaded.
+  BOOL(WINAPI* system_parameters)(UINT action, UINT param, PVOID data, UINT win_ini) = SystemParametersInfoW;
+
   // The windows reach one another through these (app_win.cpp), not through
   // each other's headers.
   bool ShowLock();  // false: the lock window could not be created
