@@ -80,7 +80,7 @@ VIAddVersionKey /LANG=2052 "LegalCopyright" "Copyright (C) 2026 Tolvane"
 
 !insertmacro MUI_LANGUAGE "SimpChinese"
 
-'; A running copy holds its exe open (no overwrite, no delete). A lock refuses
+; A running copy holds its exe open (no overwrite, no delete). A lock refuses
 ; every polite way to close it, and it and its watchdog each start the other
 ; again when one dies alone, so a plain "taskkill /F" can leave a fresh copy
 ; behind (and set off the watchdog's LockWorkStation). stop_running.exe, built
