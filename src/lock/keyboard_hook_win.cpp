@@ -1,7 +1,5 @@
 #include "lock/keyboard_hook_win.h"
 
-#include <system_error>
-
 #include "lock/key_guard.h"
 
 namespace tolvane {
@@ -29,13 +27,11 @@ void NoteKeysDownForTheSystem(KeyGuard& guard) {
 
 }  // namespace
 
-bool KeyboardHook::Start() {
+bool KeyboardHook::Start(LockSystem& system) {
   if (thread_.joinable()) return installed();
   HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!ready) return false;
-  try {
-    thread_ = std::thread(&KeyboardHook::Run, this, ready);
-  } catch (const std::system_error&) {
+  if (!system.StartThread(thread_, [this, ready] { Run(ready); })) {
     CloseHandle(ready);
     return false;
   }
