@@ -113,20 +113,21 @@ VIAddVersionKey /LANG=2052 "LegalCopyright" "Copyright (C) 2026 Tolvane"
 ; user's lock, is not ours to end). When copies are left, the files cannot be
 ; replaced or removed: the user is told and may try again; a silent run stops
 ; with exit code 2 rather than report an install or removal that did not
-; happen.
+; happen. It acts on the install folder in StopIn.
+Var StopIn
 !macro END_RUNNING un
 Function ${un}EndRunning
   InitPluginsDir
   File "/oname=$PLUGINSDIR\stop_running.exe" "${STOP_RUNNING}"
   again:
-  nsExec::Exec '"$PLUGINSDIR\stop_running.exe" "$INSTDIR\${EXE}"'
+  nsExec::Exec '"$PLUGINSDIR\stop_running.exe" "$StopIn\${EXE}"'
   Pop $0
   ${If} $0 == 0
     ; The ended process may take a moment to free its file.
     StrCpy $1 0
-    ${DoWhile} ${FileExists} "$INSTDIR\${EXE}"
+    ${DoWhile} ${FileExists} "$StopIn\${EXE}"
       ClearErrors
-      FileOpen $2 "$INSTDIR\${EXE}" a
+      FileOpen $2 "$StopIn\${EXE}" a
       ${IfNot} ${Errors}
         FileClose $2
         ${Break}
@@ -141,9 +142,9 @@ Function ${un}EndRunning
   ${EndIf}
   ${If} $0 != 0
     ${If} $0 == 3
-      StrCpy $1 "另一位用户的会话中正在运行 ${PRODUCT}（$INSTDIR\${EXE}），它的文件无法更改。$\r$\n$\r$\n请让该用户解锁并退出 ${PRODUCT}，或注销该用户，然后单击“重试”。"
+      StrCpy $1 "另一位用户的会话中正在运行 ${PRODUCT}（$StopIn\${EXE}），它的文件无法更改。$\r$\n$\r$\n请让该用户解锁并退出 ${PRODUCT}，或注销该用户，然后单击“重试”。"
     ${Else}
-      StrCpy $1 "无法结束正在运行的 ${PRODUCT}（$INSTDIR\${EXE}），它的文件无法更改。$\r$\n$\r$\n请结束 ${PRODUCT} 后单击“重试”。"
+      StrCpy $1 "无法结束正在运行的 ${PRODUCT}（$StopIn\${EXE}），它的文件无法更改。$\r$\n$\r$\n请结束 ${PRODUCT} 后单击“重试”。"
     ${EndIf}
     MessageBox MB_RETRYCANCEL|MB_ICONSTOP "$1" /SD IDCANCEL IDRETRY again
     Delete "$PLUGINSDIR\stop_running.exe"
@@ -180,7 +181,7 @@ FunctionEnd
 ; The other build's install (the 32-bit one a 64-bit PC got before there was a
 ; 64-bit one, say) would start a second lock at every logon and keep a second
 ; entry in the list of programs: it goes, but for its configuration, which the
-; two share. EndRunning has already ended its running copies (same exe name).
+; two share. Its running copies are ended first, or its files could not go.
 Function RemoveOtherBuild
   !if "${ARCH}" == "x64"
     SetRegView 32
@@ -194,7 +195,9 @@ Function RemoveOtherBuild
   ; Installed into the same folder, its files are about to be replaced anyway.
   ${If} $0 != ""
   ${AndIf} $0 != $INSTDIR
-    !insertmacro REMOVE_PROGRAM_FILES "$0"
+    StrCpy $StopIn $0
+    Call EndRunning
+    !insertmacro REMOVE_PROGRAM_FILES "$StopIn"
   ${EndIf}
   DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
   DeleteRegKey HKLM "${UNINST_KEY}"
@@ -203,6 +206,7 @@ FunctionEnd
 
 Section "${PRODUCT}（必需）" SecProgram
   SectionIn RO
+  StrCpy $StopIn $INSTDIR
   Call EndRunning
   Call RemoveOtherBuild
   SetOutPath "$INSTDIR"
@@ -275,6 +279,7 @@ Function un.onInit
 FunctionEnd
 
 Section "Uninstall"
+  StrCpy $StopIn $INSTDIR
   Call un.EndRunning
   DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
 

@@ -170,48 +170,6 @@ def test_install_without_logon_start_also_takes_an_earlier_one_away(wine_session
     assert again.exe.exists() and again.entry["DisplayVersion"] == version()
 
 
-def lay_out_install(session, package: Package):
-    """An install of package as its installer leaves it (files, logon start,
-    uninstall entry), put in place by hand."""
-    folder = session.host_path(package.folder)
-    for rel in FILES:
-        (folder / rel).parent.mkdir(parents=True, exist_ok=True)
-        shutil.copy2(package.dist / rel, folder / rel)
-    (folder / "uninstall.exe").write_bytes(b"MZ")
-    session.reg_set(RUN_KEY, "Tolvane", package.folder + r"\tolvane.exe", package.view)
-    for name, data in (("DisplayName", "Tolvane"), ("DisplayVersion", "0.9"), ("InstallLocation", package.folder),
-                       ("UninstallString", package.folder + r"\uninstall.exe")):
-        session.reg_set(UNINST_KEY, name, data, package.view)
-    return folder
-
-
-def test_install_takes_an_install_of_the_other_build_away_but_not_the_configuration(
-        wine_session, setup_exe, package):
-    # The 32-bit package was the only one before: a 64-bit PC that has it and
-    # gets the 64-bit one must not start two locks at logon, nor list two.
-    other = PACKAGES["x86" if package.arch == "x64" else "x64"]
-    wipe(wine_session)
-    try:
-        old = lay_out_install(wine_session, other)
-        config = wine_session.host_path(r"C:\windows\vemro.qarn")
-        had_config = config.exists()
-        if not had_config:
-            config.write_bytes(settings_bytes("E:", CIPHER))
-        try:
-            new = install(wine_session, setup_exe, package)
-            assert not old.exists(), f"the other build's folder is left: {sorted(old.rglob('*'))}"
-            assert run_value(wine_session) == {package.view: f'"{new.location}\\tolvane.exe"',
-                                                other.view: None}
-            assert wine_session.reg_query(UNINST_KEY, other.view) is None
-            assert new.exe.read_bytes() == (package.dist / "tolvane.exe").read_bytes()
-            assert config.exists()
-        finally:
-            if not had_config:
-                config.unlink(missing_ok=True)
-    finally:
-        wipe(wine_session)
-
-
 def test_installed_program_starts_into_the_setup_window_and_locks_once_configured(package, installed_tolvane):
     prog = installed_tolvane
     assert prog.exe.parent.name == "Tolvane" and prog.bits == package.bits
@@ -235,6 +193,57 @@ def system_settings(wine_session):
     path.write_bytes(settings_bytes("E:", CIPHER))
     yield path
     path.unlink(missing_ok=True)
+
+
+@pytest.fixture
+def other_build(wine_session, package):
+    """An install of the other package as its installer leaves it (files,
+    logon start, uninstall entry), put in place by hand. Where the kernel runs
+    no 32-bit programs the 32-bit package's folder gets the 64-bit exe, so that
+    a lock can run from it all the same."""
+    other = PACKAGES["x86" if package.arch == "x64" else "x64"]
+    exe_from = other.dist if other.bits == 64 or wine_session.runs_32bit else package.dist
+    wipe(wine_session)
+    try:
+        folder = wine_session.host_path(other.folder)
+        for rel in FILES:
+            (folder / rel).parent.mkdir(parents=True, exist_ok=True)
+            shutil.copy2((exe_from if rel == "tolvane.exe" else other.dist) / rel, folder / rel)
+        (folder / "uninstall.exe").write_bytes(b"MZ")
+        wine_session.reg_set(RUN_KEY, "Tolvane", other.folder + r"\tolvane.exe", other.view)
+        for name, data in (("DisplayName", "Tolvane"), ("DisplayVersion", "0.9"), ("InstallLocation", other.folder),
+                           ("UninstallString", other.folder + r"\uninstall.exe")):
+            wine_session.reg_set(UNINST_KEY, name, data, other.view)
+        yield other
+    finally:
+        wipe(wine_session)
+
+
+@pytest.fixture
+def other_tolvane(wine_session, tmp_path, request, other_build):
+    """The other build's program, run where its install put it."""
+    exe = wine_session.host_path(other_build.folder) / "tolvane.exe"
+    yield from program_fixture(wine_session, tmp_path, request, exe, in_place=True)
+
+
+def test_install_ends_and_takes_away_an_install_of_the_other_build_but_not_the_configuration(
+        wine_session, setup_exe, package, other_build, other_tolvane, system_settings):
+    # The 32-bit package was the only one before: a 64-bit PC that has it and
+    # gets the 64-bit one must not start two locks at logon, nor list two. Its
+    # lock may be up while an administrator installs.
+    prog = other_tolvane
+    start_locked(prog, settings_bytes("E:", CIPHER))
+    rig.wait_until(lambda: len(prog.processes()) == 2, 5, what="the watchdog beside the lock")
+
+    new = install(wine_session, setup_exe, package)
+    assert not prog.processes(), "the other build's lock or its watchdog is left"
+    prog.pid = None
+    folder = wine_session.host_path(other_build.folder)
+    assert not folder.exists(), f"the other build's folder is left: {sorted(folder.rglob('*'))}"
+    assert run_value(wine_session) == {package.view: f'"{new.location}\\tolvane.exe"', other_build.view: None}
+    assert wine_session.reg_query(UNINST_KEY, other_build.view) is None
+    assert new.exe.read_bytes() == (package.dist / "tolvane.exe").read_bytes()
+    assert system_settings.exists()
 
 
 @pytest.mark.parametrize("args, kept", [([], True), (["/REMOVECONFIG"], False)], ids=["keep", "remove"])
