@@ -119,9 +119,10 @@ def test_without_relock_a_key_unlock_still_ends_the_program_and_its_watchdog(tol
         rig.wait_until(lambda: len(tolvane.processes()) == 2, 5, what="the watchdog beside the lock")
         tolvane.plug("e", folder=key_stick(tolvane))
         assert tolvane.wait_exit(10) == 0, value
-        # A watchdog not told of the unlock would start the lock again.
-        rig.wait_until(lambda: not tolvane.processes(), 10, what="the watchdog to stand down with the lock")
+        # A watchdog not told of the unlock would start the lock again, and
+        # with the key gone that lock would stay.
         tolvane.pull("e")
+        rig.wait_until(lambda: not tolvane.processes(), 10, what="the watchdog to stand down with the lock")
 
 
 def test_lock_now_with_the_key_plugged_comes_straight_off_again(tolvane):
@@ -132,6 +133,7 @@ def test_lock_now_with_the_key_plugged_comes_straight_off_again(tolvane):
     tolvane.plug("e", folder=key_stick(tolvane))
     look.choose_from_tray_menu(tolvane, "立即锁定")
     assert tolvane.wait_exit(20) == 0
+    tolvane.pull("e")
     rig.wait_until(lambda: not tolvane.processes(), 10, what="the watchdog to stand down with the lock")
 
 
