@@ -20,6 +20,9 @@ if shim=$(wine_64bit_shim "$ROOT/build/wine64-only"); then
   echo "test: $no32"
 fi
 
+echo "== include layers"
+/usr/bin/python3 tools/check_layers.py
+
 echo "== core tests (native, ASan/UBSan)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 build/native/core_tests --gtest_brief=1
 

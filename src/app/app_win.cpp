@@ -1,11 +1,13 @@
 // The owner's side of the windows: the one place that knows them all, so that
 // the lock, the setup window and the others need not include one another.
-#include "app/app_win.h"
+#include "platform/app_win.h"
 
 #include <shellapi.h>
 
 #include "appearance/form5_win.h"
 #include "drives/drives_win.h"
+#include "platform/product.h"
+#include "platform/window_win.h"
 #include "lock/form2_win.h"
 #include "setup/form1_win.h"
 #include "tray/form3_win.h"
@@ -23,7 +25,7 @@ bool App::ShowLock() { return ShowLockWindow(); }
 void App::ShowSetup(const std::wstring& balloon_text, const std::wstring& balloon_title) {
   if (!form1 || !form1->hwnd()) return;
   form1->ShowNormal();
-  ShowTrayBalloon(form1->hwnd(), balloon_text, balloon_title, NIIF_INFO);
+  tolvane::ShowTrayBalloon(form1->hwnd(), balloon_text, balloon_title, NIIF_INFO);
 }
 
 void App::UnloadSetup() {
@@ -32,7 +34,7 @@ void App::UnloadSetup() {
   if (form1 && form1->hwnd()) {
     form1->Unload();
   } else {
-    DeleteTrayIcon();
+    tolvane::DeleteTrayIcon();
   }
 }
 
@@ -43,6 +45,32 @@ void App::StayUnlocked(const std::wstring& drive) {
 void App::LockNow() {
   if (form1 && form1->hwnd()) form1->LockNow();
 }
+
+void App::ShowSetupAsIs() {
+  if (!form1 || !form1->hwnd()) return;
+  ShowWindow(form1->hwnd(), SW_SHOW);
+  if (!IsIconic(form1->hwnd())) SetForegroundWindow(form1->hwnd());
+}
+
+void App::ShowAppearance() { ShowForm5(); }
+
+void App::AddTrayIcon(HWND owner) { tolvane::AddTrayIcon(owner, ProgramFolder() + L"\\ico.ico", kProductName, 0); }
+
+void App::ShowTrayBalloon(HWND owner, const std::wstring& text, const std::wstring& title, DWORD icon_flags) {
+  tolvane::ShowTrayBalloon(owner, text, title, icon_flags);
+}
+
+void App::DeleteTrayIcon() { tolvane::DeleteTrayIcon(); }
+
+bool App::TaskbarCreated(UINT msg) {
+  if (msg == 0 || msg != TaskbarCreatedMessage()) return false;
+  ReAddTrayIcon();
+  return true;
+}
+
+void App::PopupTrayMenu(HWND owner) { tolvane::PopupTrayMenu(owner); }
+
+void App::UnloadTrayMenu() { UnloadForm3(); }
 
 void App::CloseSideForms() {
   if (form5) form5->Unload();

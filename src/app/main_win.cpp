@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_win.h"
-#include "app/instance_win.h"
+#include "platform/app_win.h"
+#include "platform/instance_win.h"
 #include "appearance/form5_win.h"
 #include "lock/shortcut_guard_win.h"
 #include "lock/watchdog.h"

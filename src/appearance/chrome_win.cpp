@@ -4,9 +4,9 @@
 
 #include <map>
 
-#include "app/dpi_win.h"
-#include "app/lazy_dll_win.h"
-#include "app/window_win.h"
+#include "platform/dpi_win.h"
+#include "platform/lazy_dll_win.h"
+#include "platform/window_win.h"
 #include "resource.h"
 
 namespace tolvane {

@@ -17,7 +17,7 @@
 #pragma once
 #include <windows.h>
 
-#include "app/dpi_win.h"
+#include "platform/dpi_win.h"
 
 namespace tolvane {
 

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/app_win.h"
-#include "app/lazy_dll_win.h"
+#include "platform/app_win.h"
+#include "platform/lazy_dll_win.h"
 #include "config/settings.h"
 #include "resource.h"
 #include "skin/mskinbutton_win.h"

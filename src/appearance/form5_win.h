@@ -6,7 +6,7 @@
 #include <array>
 #include <string>
 
-#include "app/window_win.h"
+#include "platform/window_win.h"
 #include "appearance/appearance.h"
 #include "appearance/chrome_win.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "app/window_win.h"
+#include "platform/window_win.h"
 #include "config/file_handle_win.h"
 #include "config/fileio.h"
 #include "config/settings.h"

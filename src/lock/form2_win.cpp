@@ -8,9 +8,9 @@
 #include <cmath>
 #include <cwchar>
 
-#include "app/app_win.h"
-#include "app/dpi_win.h"
-#include "app/lazy_dll_win.h"
+#include "platform/app_win.h"
+#include "platform/dpi_win.h"
+#include "platform/lazy_dll_win.h"
 #include "config/cipher.h"
 #include "config/codepage.h"
 #include "config/fileio.h"

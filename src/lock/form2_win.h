@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/window_win.h"
+#include "platform/window_win.h"
 #include "config/cipher.h"
 #include "drives/probe_worker.h"
 #include "lock/drive_watch.h"

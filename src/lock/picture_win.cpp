@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/lazy_dll_win.h"
+#include "platform/lazy_dll_win.h"
 
 namespace tolvane {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <shlobj.h>
 
-#include "app/lazy_dll_win.h"
+#include "platform/lazy_dll_win.h"
 #include "config/fileio.h"
 
 namespace tolvane {

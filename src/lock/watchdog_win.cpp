@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/window_win.h"
+#include "platform/window_win.h"
 #include "lock/watchdog.h"
 
 namespace tolvane {

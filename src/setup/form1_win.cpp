@@ -4,10 +4,9 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
-#include "app/app_win.h"
-#include "app/lazy_dll_win.h"
-#include "app/product.h"
-#include "appearance/form5_win.h"
+#include "platform/app_win.h"
+#include "platform/lazy_dll_win.h"
+#include "platform/product.h"
 #include "config/settings.h"
 #include "resource.h"
 #include "config/fileio.h"
@@ -16,8 +15,6 @@
 #include "setup/save_config.h"
 #include "setup/status_line.h"
 #include "skin/mskinbutton_win.h"
-#include "tray/form3_win.h"
-#include "tray/tuopan_win.h"
 
 namespace tolvane {
 
@@ -27,10 +24,6 @@ namespace {
 constexpr UINT kWmFormLoad = WM_APP + 30;
 
 }  // namespace
-
-bool Configured() {
-  return SettingsFileExists() && HoldsConfiguration(ReadOption(kSettingsSection, L"name"));
-}
 
 bool Form1::Load() {
   // Cover first: when configured, the lock window goes up before anything of
@@ -72,7 +65,7 @@ void Form1::Unload() {
   if (!hwnd_) return;
   // The icon must go while the window still exists, or the delete fails and a
   // dead icon stays in the notification area until the mouse passes over it.
-  DeleteTrayIcon();
+  TheApp().DeleteTrayIcon();
   DestroyWindow(hwnd_);
 }
 
@@ -113,7 +106,7 @@ void Form1::Form_Load(bool configured) {
   // tray menu's item still locks then.
   RegisterHotKey(hwnd_, kHotKeyLockNow, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT, 'L');
 
-  AddTrayIcon(hwnd_, ProgramFolder() + L"\\ico.ico", kProductName, 0);
+  TheApp().AddTrayIcon(hwnd_);
   if (configured) {
     // The lock went up in Load and this window stays hidden. Should the lock
     // window have failed (desktop heap exhausted), the setup window must not
@@ -121,7 +114,7 @@ void Form1::Form_Load(bool configured) {
     // password. Timer1 tries again.
     ShowWindow(hwnd_, SW_HIDE);
   } else {
-    ShowTrayBalloon(hwnd_, L"你还没有配置Tolvane哦！",
+    TheApp().ShowTrayBalloon(hwnd_, L"你还没有配置Tolvane哦！",
                     std::wstring(L"欢迎使用 ") + kSiteName + L" " + kProductName, NIIF_INFO);
     ShowWindow(hwnd_, SW_SHOWNORMAL);
     SetForegroundWindow(hwnd_);
@@ -249,7 +242,7 @@ void Form1::Command1_Click() {
   }
   // The new configuration takes effect at the next start; the appearance
   // window opens first so the program still has a window when this one goes.
-  ShowForm5();
+  TheApp().ShowAppearance();
   Unload();
 }
 
@@ -282,7 +275,7 @@ void Form1::Tray_Mouse(UINT mouse_msg) {
       ShowNormal();
       break;
     case WM_RBUTTONDOWN:
-      PopupTrayMenu(hwnd_);
+      TheApp().PopupTrayMenu(hwnd_);
       break;
     default:
       break;  // releases, double clicks and balloon clicks do nothing
@@ -295,15 +288,12 @@ void Form1::Form_Unload() {
   UnregisterHotKey(hwnd_, kHotKeyLockNow);
   if (scan_) scan_->Stop();  // never waits for a drive
   if (relock_watch_) relock_watch_->Stop();
-  DeleteTrayIcon();
-  UnloadForm3();
+  TheApp().DeleteTrayIcon();
+  TheApp().UnloadTrayMenu();
 }
 
 LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == TaskbarCreatedMessage() && msg != 0) {
-    ReAddTrayIcon();
-    return 0;
-  }
+  if (TheApp().TaskbarCreated(msg)) return 0;
   LRESULT chrome_result = 0;
   if (chrome_.HandleFormMessage(msg, wp, lp, &chrome_result)) return chrome_result;
   switch (msg) {

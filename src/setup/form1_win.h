@@ -6,17 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "app/window_win.h"
+#include "platform/window_win.h"
 #include "appearance/chrome_win.h"
 #include "config/cipher.h"
 #include "drives/probe_worker.h"
 #include "lock/drive_watch.h"
 
 namespace tolvane {
-
-// True when the settings file holds a configuration: the program locks at
-// start, and the tray menu offers the lock's own items.
-bool Configured();
 
 class Form1 : public Window {
  public:

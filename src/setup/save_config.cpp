@@ -142,6 +142,10 @@ bool HoldsConfiguration(const std::wstring& name_value) {
   return name_value.size() > prefix.size() && name_value.compare(0, prefix.size(), prefix) == 0;
 }
 
+bool Configured() {
+  return SettingsFileExists() && HoldsConfiguration(ReadOption(kSettingsSection, L"name"));
+}
+
 std::wstring WriteProtectedMessage(const std::wstring& drive) {
   return drive + L" 拒绝写入！磁盘被写保护。\r\n\r\n请去掉写保护或使用另一张磁盘。";
 }

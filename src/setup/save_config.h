@@ -40,6 +40,10 @@ std::wstring RefusalMessage(SaveRefusal refusal);
 // prefix followed by a non-empty cipher text.
 bool HoldsConfiguration(const std::wstring& name_value);
 
+// True when the settings file holds a configuration: the program locks at
+// start, and the tray menu offers the lock's own items.
+bool Configured();
+
 // The key file's bytes: the section header, "drive" and "name" with the bare
 // cipher, exactly so spelled and nothing else. Every version of the lock
 // finds the cipher in such a file, whatever the settings file holds besides.

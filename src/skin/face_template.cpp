@@ -1,6 +1,6 @@
 #include "face_template.h"
 
-#include "app/display_scale.h"
+#include "platform/display_scale.h"
 
 namespace tolvane::skin {
 namespace {

@@ -4,11 +4,11 @@
 
 #include <algorithm>
 
-#include "app/dpi_win.h"
+#include "platform/dpi_win.h"
 #include "face_template.h"
 #include "fade.h"
 #include "skin_classes.h"
-#include "app/lazy_dll_win.h"
+#include "platform/lazy_dll_win.h"
 
 namespace tolvane::skin {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "app/app_win.h"
-#include "app/product.h"
+#include "platform/app_win.h"
+#include "platform/product.h"
 #include "resource.h"
 #include "tray/form3_win.h"
 

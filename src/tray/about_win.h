@@ -1,8 +1,8 @@
 // abot, the about box: product and version, author, contact, the web site as
 // a link and the copyright. One at most: asking again brings it forward.
 #pragma once
-#include "app/dpi_win.h"
-#include "app/window_win.h"
+#include "platform/dpi_win.h"
+#include "platform/window_win.h"
 
 namespace tolvane {
 

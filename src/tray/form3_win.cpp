@@ -2,14 +2,12 @@
 
 #include <shellapi.h>
 
-#include "app/app_win.h"
-#include "app/lazy_dll_win.h"
-#include "app/product.h"
-#include "appearance/form5_win.h"
+#include "platform/app_win.h"
+#include "platform/lazy_dll_win.h"
+#include "platform/product.h"
 #include "config/settings.h"
 #include "lock/relock.h"
 #include "resource.h"
-#include "setup/form1_win.h"
 #include "setup/save_config.h"
 #include "tray/about_win.h"
 
@@ -134,13 +132,10 @@ void Form3::Menu_Click(UINT id) {
 void Form3::password_Click() {
   // Shown as it is: a minimised window stays minimised (only the tray icon's
   // left press restores it).
-  Form1* form1 = TheApp().form1;
-  if (!form1 || !form1->hwnd()) return;
-  ShowWindow(form1->hwnd(), SW_SHOW);
-  if (!IsIconic(form1->hwnd())) SetForegroundWindow(form1->hwnd());
+  TheApp().ShowSetupAsIs();
 }
 
-void Form3::mshow_Click() { ShowForm5(); }
+void Form3::mshow_Click() { TheApp().ShowAppearance(); }
 
 void Form3::Help_Click() {
   const std::wstring page = ProgramFolder() + L"\\help.html";
@@ -158,7 +153,7 @@ void Form3::about_Click() { ShowAbout(); }
 void Form3::mexit_Click() {
   // The icon goes with the setup window; then the program ends at once,
   // without asking the other windows (unsaved edits are dropped).
-  if (TheApp().form1) TheApp().form1->Unload();
+  TheApp().UnloadSetup();
   ExitProcess(0);
 }
 

@@ -3,7 +3,7 @@
 #pragma once
 #include <string>
 
-#include "app/window_win.h"
+#include "platform/window_win.h"
 
 namespace tolvane {
 

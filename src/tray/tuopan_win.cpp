@@ -4,7 +4,7 @@
 
 #include <cwchar>
 
-#include "app/lazy_dll_win.h"
+#include "platform/lazy_dll_win.h"
 #include "resource.h"
 
 namespace tolvane {

@@ -1,7 +1,7 @@
 // Scaling the design sizes to a display's DPI.
 #include <gtest/gtest.h>
 
-#include "app/display_scale.h"
+#include "platform/display_scale.h"
 
 namespace tolvane {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_win.h"
+#include "platform/app_win.h"
 #include "appearance/appearance.h"
 #include "appearance/chrome_win.h"
 #include "appearance/form5_win.h"

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app_win.h"
-#include "app/display_scale.h"
-#include "app/dpi_win.h"
+#include "platform/app_win.h"
+#include "platform/display_scale.h"
+#include "platform/dpi_win.h"
 #include "appearance/appearance.h"
 #include "appearance/chrome_win.h"
 #include "appearance/form5_win.h"

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_win.h"
+#include "platform/app_win.h"
 #include "config/fileio.h"
 #include "config/settings.h"
 #include "drives/drives_win.h"

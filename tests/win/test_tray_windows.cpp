@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_win.h"
+#include "platform/app_win.h"
 #include "resource.h"
 #include "tray/about_win.h"
 #include "tray/form3_win.h"

@@ -1,7 +1,7 @@
 // The program's App object for the Windows test binary. The program defines
 // it beside its entry point, which the tests do not link; forms under test
 // count themselves in and out of this one.
-#include "app/app_win.h"
+#include "platform/app_win.h"
 
 namespace tolvane {
 

@@ -1,4 +1,4 @@
-#include "app/instance_win.h"
+#include "platform/instance_win.h"
 
 
 namespace tolvane {

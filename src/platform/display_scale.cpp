@@ -1,4 +1,4 @@
-#include "app/display_scale.h"
+#include "platform/display_scale.h"
 
 #include <cmath>
 #include <cstdint>

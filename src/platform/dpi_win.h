@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/display_scale.h"
+#include "platform/display_scale.h"
 
 namespace tolvane {
 

@@ -1,9 +1,9 @@
-#include "app/window_win.h"
+#include "platform/window_win.h"
 
 #include <cwchar>
 #include <string>
 
-#include "app/dpi_win.h"
+#include "platform/dpi_win.h"
 
 namespace tolvane {
 

@@ -1,16 +1,20 @@
 // The forms of the program and its lifetime: every form is created on first
 // use and lives until it is unloaded; the program ends when the last form is
 // gone or when the code ends it.
+//
+// This is the one interface through which the windows reach one another: it
+// sits in the base below them and names them only by declaration, and the
+// composition root (app/app_win.cpp, app/main_win.cpp) implements it. A window
+// never includes another window's header.
 #pragma once
 #include <windows.h>
 
 #include <memory>
 #include <string>
 
-#include "drives/drive_system.h"
-
 namespace tolvane {
 
+class DriveSystem;
 class Form1;
 class Form2;
 class Form3;
@@ -48,6 +52,19 @@ struct App {
   void StayUnlocked(const std::wstring& drive);
   // "立即锁定": the lock, at once, when configured and not locked already.
   void LockNow();
+  // Shows the setup window as it is: a minimised window stays minimised.
+  void ShowSetupAsIs();
+  // The appearance window, created or brought forward.
+  void ShowAppearance();
+
+  // The tray icon and its menu (tray/), which the setup window owns.
+  void AddTrayIcon(HWND owner);
+  void ShowTrayBalloon(HWND owner, const std::wstring& text, const std::wstring& title, DWORD icon_flags);
+  void DeleteTrayIcon();
+  // Explorer restarted: the icon it lost comes back.
+  bool TaskbarCreated(UINT msg);
+  void PopupTrayMenu(HWND owner);
+  void UnloadTrayMenu();
 
   void FormLoaded() { ++live_forms; }
   void FormUnloaded() {

@@ -1,4 +1,4 @@
-#include "app/dpi_win.h"
+#include "platform/dpi_win.h"
 
 #include <algorithm>
 #include <cwchar>

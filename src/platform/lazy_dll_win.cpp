@@ -1,4 +1,4 @@
-#include "app/lazy_dll_win.h"
+#include "platform/lazy_dll_win.h"
 
 #include <objbase.h>
 
