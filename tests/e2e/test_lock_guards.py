@@ -261,16 +261,23 @@ VK_LSHIFT, VK_LCONTROL, VK_LMENU = 160, 162, 164
 VK_LWIN, VK_RWIN, VK_APPS = 91, 92, 93
 
 # Keys pressed on the lock; the key codes the spy below the lock's hook must
-# never see of them; the codes it must see come down (what passes).
+# never see of them, and whether that holds for both halves of a stroke or
+# for its down half (xdotool lets Alt and Ctrl go first, so Wine hands over
+# the Tab or Esc key-up of a chord as a plain one, which starts nothing); the
+# codes the spy must see come down (what passes).
 GUARDED_KEYS = [
-    ("Windows and menu keys", ["super", "Super_R", "Menu"], [VK_LWIN, VK_RWIN, VK_APPS], []),
-    ("Alt+Tab, Alt+Esc, Alt+F4", ["alt+Tab", "alt+Escape", "alt+F4"], [VK_TAB, VK_ESCAPE, VK_F4], [VK_LMENU]),
-    ("Ctrl+Esc, Ctrl+Shift+Esc", ["ctrl+Escape", "ctrl+shift+Escape"], [VK_ESCAPE], [VK_LCONTROL, VK_LSHIFT]),
-    ("Print Screen", ["Print", "alt+Print", "shift+alt+Print"], [LAUNCH_KEYS["Print"]], [VK_LMENU, VK_LSHIFT]),
-    ("launch and media keys", list(LAUNCH_KEYS), list(LAUNCH_KEYS.values()), []),
-    ("keys that pass", ["F4", "Tab", "F5", "shift", "ctrl", "alt"], [],
+    ("Windows and menu keys", ["super", "Super_R", "Menu"], [VK_LWIN, VK_RWIN, VK_APPS], "both", []),
+    ("Alt+Tab, Alt+Esc, Alt+F4", ["alt+Tab", "alt+Escape", "alt+F4"], [VK_TAB, VK_ESCAPE, VK_F4], "down",
+     [VK_LMENU]),
+    ("Ctrl+Esc, Ctrl+Shift+Esc", ["ctrl+Escape", "ctrl+shift+Escape"], [VK_ESCAPE], "down",
+     [VK_LCONTROL, VK_LSHIFT]),
+    ("Print Screen", ["Print", "alt+Print", "shift+alt+Print"], [LAUNCH_KEYS["Print"]], "both",
+     [VK_LMENU, VK_LSHIFT]),
+    ("launch and media keys", list(LAUNCH_KEYS), list(LAUNCH_KEYS.values()), "both", []),
+    ("keys that pass", ["F4", "Tab", "F5", "shift", "ctrl", "alt"], [], "both",
      [VK_F4, VK_TAB, VK_F5, VK_LSHIFT, VK_LCONTROL, VK_LMENU]),
 ]
+DOWN = (0x100, 0x104)  # WM_KEYDOWN, WM_SYSKEYDOWN
 # Pressed after each row: a plain Escape passes, so once the spy has it let
 # go, every event of the row has had its turn at the spy.
 ESCAPE_UP = {"msg": 0x101, "vk": VK_ESCAPE, "flags": 128}
@@ -297,7 +304,7 @@ def test_close_requests_and_shell_keys_leave_the_lock_up(tolvane):
     try:
         # Without a lock the spy sees each key the lock must keep, with its
         # code: the checks below are not passed by keys that never arrive.
-        kept = {vk for _, _, never, _ in GUARDED_KEYS for vk in never} - {VK_TAB, VK_ESCAPE, VK_F4}
+        kept = {vk for _, _, never, halves, _ in GUARDED_KEYS if halves == "both" for vk in never}
         press_without_lock(tolvane, "super", "Super_R", "Menu", *LAUNCH_KEYS)
         spy.wait_lines(lambda ls: {e.get("vk") for e in ls} >= kept, 5, "every guarded key at the spy")
 
@@ -317,16 +324,16 @@ def test_close_requests_and_shell_keys_leave_the_lock_up(tolvane):
         rig.wait_until(lambda: unlock_box_shown(tolvane) is False, 10, what="the unlock box to go")
         assert tolvane.snapshot(FORM1) is not None and tolvane.tray()["known"], "the setup window closed under the lock"
 
-        for name, keys, never, down in GUARDED_KEYS:
+        for name, keys, never, halves, down in GUARDED_KEYS:
             seen_before = len(spy.events())
             tolvane.keys(*keys, "Escape")
             events = spy.wait_lines(lambda ls: (lambda es: es[-1:] == [ESCAPE_UP] and len(es) > seen_before)(
                 [e for e in ls if "vk" in e]), 10, f"the plain Escape after {name} at the spy")
             events = [e for e in events if "vk" in e][seen_before:]
             # The row's own events: up to the marker's Escape coming down.
-            row = events[:max(i for i, e in enumerate(events) if e["vk"] == VK_ESCAPE and e["msg"] == 0x100)]
-            assert not [e for e in row if e["vk"] in never], (name, row)
-            downs = {e["vk"] for e in row if e["msg"] in (0x100, 0x104)}
+            row = events[:max(i for i, e in enumerate(events) if e["vk"] == VK_ESCAPE and e["msg"] in DOWN)]
+            assert not [e for e in row if e["vk"] in never and (halves == "both" or e["msg"] in DOWN)], (name, row)
+            downs = {e["vk"] for e in row if e["msg"] in DOWN}
             assert set(down) <= downs, (name, row)
         lock = tolvane.snapshot(FORM2)
         assert lock["visible"] and lock["foreground"] and tolvane.alive(), lock_state(tolvane)
