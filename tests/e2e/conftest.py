@@ -46,6 +46,9 @@ def pytest_configure(config):
 
 
 def pytest_generate_tests(metafunc):
+    if metafunc.definition.get_closest_marker("both_builds"):
+        # The old name: such a test would quietly run on the test build alone.
+        raise pytest.UsageError(f"{metafunc.definition.nodeid}: both_builds is now every_build")
     if metafunc.definition.get_closest_marker("every_build") and "program_exe" in metafunc.fixturenames:
         metafunc.parametrize("program_exe", list(_BUILDS), indirect=True)
 
