@@ -56,9 +56,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 
   const Launch launch = ParseLaunch(Arguments());
-  if (launch.mode == LaunchMode::Watchdog) return RunWatchdog(launch.first, launch.second);
+  if (launch.mode == LaunchMode::Apart) return RunApart(launch);
+  if (launch.mode == LaunchMode::Watchdog) return RunWatchdog(launch.first, launch.second, launch.third);
   const bool restarted = launch.mode == LaunchMode::Restarted;
-  if (restarted) AdoptWatchdog(launch.first, launch.second);
+  if (restarted) AdoptWatchdog(launch.first, launch.second, launch.third);
 
   if (!ClaimSingleInstance(restarted ? kRestartedClaimWaitMs : 0, ComeForward)) {
     // The running instance has its own watchdog if it is locked.
