@@ -138,6 +138,6 @@ def test_a_standard_user_can_neither_end_nor_suspend_them_an_administrator_can(t
         assert session.wintool("tryopen", pid, PROCESS_TERMINATE | PROCESS_SUSPEND_RESUME, "full")["opened"], name
     tolvane.screenshot("guarded")
     # The uninstaller's helper, elevated, ends both and nothing comes back.
-    assert session.wine(rig._tool("stop_running"), tolvane.exe.name, timeout=120) == 0
+    assert session.wine(rig._tool("stop_running"), rig.winpath(tolvane.exe), timeout=120) == 0
     wait_no_processes(tolvane)
     assert stays_without_processes(tolvane)
