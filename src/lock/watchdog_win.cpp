@@ -206,8 +206,9 @@ bool ArmWatchdog() {
   }
   if (Alive(g_watchdog)) {
     if (!g_watchdog_beat.Stalled(g_beats->watchdog, now)) return true;
-    // Suspended or hung, it would restart nothing: end it and start another.
-    TerminateProcess(g_watchdog, 1);
+    // Suspended or hung, it would restart nothing: end it and start another
+    // (a stand-in that is this very process is only let go).
+    if (GetProcessId(g_watchdog) != GetCurrentProcessId()) TerminateProcess(g_watchdog, 1);
   }
   if (g_watchdog) {
     CloseHandle(g_watchdog);
