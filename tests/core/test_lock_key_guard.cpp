@@ -34,10 +34,9 @@ TEST(IsBlockedKey, Table) {
       {"Wine Alt+F4", kMsgSysKeyDown, kVkF4, 0, false, true},
       // Flag bit on a plain key message still counts.
       {"Alt flag on WM_KEYDOWN Tab", kMsgKeyDown, kVkTab, kFlagAltDown, false, true},
-      // Ctrl+Esc (Shift does not matter), down and up.
+      // Ctrl+Esc, down and up (Ctrl+Shift+Esc: KeyGuard.ShiftBetweenCtrlAndEscChangesNothing).
       {"Ctrl+Esc down", kMsgKeyDown, kVkEscape, 0, true, true},
       {"Ctrl+Esc up", kMsgKeyUp, kVkEscape, 0, true, true},
-      {"Ctrl+Shift+Esc", kMsgKeyDown, kVkEscape, 0, true, true},
       // Always blocked, with or without modifiers.
       {"LWin down", kMsgKeyDown, kVkLeftWin, 0, false, true},
       {"LWin up", kMsgKeyUp, kVkLeftWin, 0, false, true},
@@ -113,6 +112,25 @@ TEST(KeyGuard, CtrlFromTheEventStreamOrTheSystem) {
   EXPECT_TRUE(g.Decide(kMsgKeyDown, kVkEscape, 0, false));
   g.Decide(kMsgKeyUp, kVkControl, 0, false);
   EXPECT_FALSE(g.ctrl_seen_down());
+}
+
+TEST(KeyGuard, ShiftBetweenCtrlAndEscChangesNothing) {
+  // Ctrl+Shift+Esc as the hook sees it, with the left and right Shift codes
+  // that a real keyboard sends and the generic one of injected input: Shift
+  // passes, and Esc is swallowed whether or not the system reports Ctrl yet.
+  constexpr std::uint32_t kVkLeftShift = 0xA0, kVkRightShift = 0xA1;
+  for (std::uint32_t shift : {kVkLeftShift, kVkRightShift, kShift}) {
+    for (bool system_ctrl : {false, true}) {
+      KeyGuard g;
+      EXPECT_FALSE(g.Decide(kMsgKeyDown, kVkLeftControl, 0, system_ctrl));
+      EXPECT_FALSE(g.Decide(kMsgKeyDown, shift, 0, system_ctrl)) << shift;
+      EXPECT_TRUE(g.Decide(kMsgKeyDown, kVkEscape, 0, system_ctrl)) << shift;
+      EXPECT_TRUE(g.Decide(kMsgKeyUp, kVkEscape, 0, system_ctrl)) << shift;
+      EXPECT_FALSE(g.Decide(kMsgKeyUp, shift, 0, system_ctrl)) << shift;
+      EXPECT_TRUE(g.ctrl_seen_down()) << "Shift let go is not Ctrl let go";
+      EXPECT_FALSE(g.Decide(kMsgKeyUp, kVkLeftControl, 0, false));
+    }
+  }
 }
 
 // A release goes the way its press went: the system must never be left with

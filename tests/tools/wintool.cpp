@@ -34,7 +34,7 @@
 //                                                      door, a window of the program's door class too
 //   wintool --out FILE holdfile PATH RELEASE MS        holds PATH open sharing nothing until the file
 //                                                      RELEASE exists (or MS pass)
-//   wintool demo CLASS [tray]                          a stand-in window (see Demo)
+//   wintool demo CLASS [tray|hotkey]                   a stand-in window (see Demo)
 //
 // Numbers may be decimal or 0x hex. CLASS picks the first top-level window of
 // that class, shown or hidden. Output is UTF-8 (JSON where noted) in FILE, not
@@ -719,7 +719,11 @@ LRESULT CALLBACK DemoProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(h, msg, wp, lp);
 }
 
-int Demo(const std::wstring& cls, bool tray) {
+// `extra`: "tray" puts an icon in the notification area; "hotkey" takes
+// Ctrl+Alt+L as another program's hot key, and says in the title whether the
+// system gave it ("hotkey held").
+int Demo(const std::wstring& cls, const std::wstring& extra) {
+  const bool tray = extra == L"tray";
   WNDCLASSW wc{};
   wc.lpfnWndProc = DemoProc;
   wc.hInstance = GetModuleHandleW(nullptr);
@@ -746,6 +750,10 @@ int Demo(const std::wstring& cls, bool tray) {
     nid.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
     std::wcscpy(nid.szTip, L"Rig demo");
     g_demo_tray = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
+  }
+  if (extra == L"hotkey") {
+    SetWindowTextW(h, RegisterHotKey(h, 1, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT, 'L') ? L"hotkey held"
+                                                                                     : L"hotkey refused");
   }
   ShowWindow(h, SW_SHOW);
   MSG m;
@@ -815,7 +823,7 @@ int Usage() {
              "                           killimage|tryopen|tryopenthreads|killtree|suspend|parent|\n"
              "                           foreground|tray|meminfo|\n"
              "                           keyspy|exitclock|qpc|holdmutex|holdfile ...\n"
-             "       wintool demo CLASS [tray]\n",
+             "       wintool demo CLASS [tray|hotkey]\n",
              stderr);
   return 2;
 }
@@ -894,8 +902,9 @@ int wmain(int argc, wchar_t** argv) {
   } else if (cmd == L"qpc" && rest == 0) {
     Emit("{\"qpc\":" + Num(Qpc()) + ",\"freq\":" + Num(QpcFrequency()) + "}\n");
     rc = 0;
-  } else if (cmd == L"demo" && (rest == 1 || (rest == 2 && std::wcscmp(a[1], L"tray") == 0))) {
-    rc = Demo(a[0], rest == 2);
+  } else if (cmd == L"demo" &&
+             (rest == 1 || (rest == 2 && (std::wcscmp(a[1], L"tray") == 0 || std::wcscmp(a[1], L"hotkey") == 0)))) {
+    rc = Demo(a[0], rest == 2 ? a[1] : L"");
   } else if (cmd == L"holdmutex" && (rest == 2 || (rest == 3 && std::wcscmp(a[2], L"door") == 0)) &&
              ParseNum(a[1], &n1)) {
     rc = HoldMutex(a[0], n1, rest == 3);

@@ -42,6 +42,7 @@ class UiThread {
     thread_.join();
   }
   HWND hwnd() const { return hwnd_; }
+  DWORD id() const { return id_; }
   // Runs `fn` on the window's thread; returns at once.
   void Post(std::function<void()> fn) {
     PostThreadMessageW(id_, kRun, 0, reinterpret_cast<LPARAM>(new std::function<void()>(std::move(fn))));
