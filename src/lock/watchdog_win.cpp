@@ -20,8 +20,10 @@ constexpr std::uint64_t kWatchdogFirstBeatMs = 15'000;
 constexpr std::uint64_t kWatchdogBeatGapMs = 5'000;
 // A starter that has not handed over its process by then is given up.
 constexpr DWORD kStarterMs = 10'000;
-// Threads that system libraries start later are guarded at the next sweep.
-constexpr std::uint64_t kLockSweepMs = 2'000;
+// Threads started later (the hook's, the drive worker's, a system
+// library's) are guarded at the next sweep: a snapshot of all threads costs
+// a little, so once a second on the lock's tick.
+constexpr std::uint64_t kLockSweepMs = 1'000;
 constexpr std::uint64_t kWatchdogSweepMs = 10'000;
 // What each side may do with the other's process: wait on it, and end it
 // when it stops answering.
