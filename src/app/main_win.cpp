@@ -57,9 +57,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 
   const Launch launch = ParseLaunch(Arguments());
-  if (launch.mode == LaunchMode::Watchdog) return RunWatchdog(launch.first, launch.second);
+  if (launch.mode == LaunchMode::Apart) return RunApart(launch);
+  if (launch.mode == LaunchMode::Watchdog) return RunWatchdog(launch.first, launch.second, launch.third);
   const bool restarted = launch.mode == LaunchMode::Restarted;
-  if (restarted) AdoptWatchdog(launch.first, launch.second);
+  if (restarted) AdoptWatchdog(launch.first, launch.second, launch.third);
 
   const InstanceClaim claim = ClaimSingleInstance(restarted ? kRestartedClaimWaitMs : 0);
   const StartAction action = DecideStart(claim, ReadConfiguration());

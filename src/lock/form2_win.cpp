@@ -437,7 +437,7 @@ void Form2::Timer1_Timer() {
   const bool covered = MendCovers();
   if (!hHook.running()) hHook.Start(TheApp().LockSystemInUse());
   if (!covered || !hHook.running()) TheApp().LockSystemInUse().LockSession();
-  // A killed watchdog is replaced.
+  // The lock's heartbeat; a watchdog that ended or stopped answering is replaced.
   ArmWatchdog();
   // Still here after the end of the session was announced: it was cancelled
   // or not real, and the shortcuts go back off.

@@ -1,12 +1,13 @@
 #include "lock/watchdog.h"
 
-#include <cwchar>
+#include <algorithm>
 
 namespace tolvane {
 namespace {
 
 constexpr wchar_t kWatchdogSwitch[] = L"--watchdog";
 constexpr wchar_t kRestartedSwitch[] = L"--watched";
+constexpr wchar_t kApartSwitch[] = L"--apart";
 
 // A plain decimal number of at most 19 digits; nothing else.
 bool ParseHandleValue(const std::wstring& s, std::uint64_t& out) {
@@ -21,52 +22,106 @@ bool ParseHandleValue(const std::wstring& s, std::uint64_t& out) {
   return true;
 }
 
-}  // namespace
-
-Launch ParseLaunch(const std::vector<std::wstring>& args) {
+Launch ParseWatchForm(const std::vector<std::wstring>& args, std::size_t at) {
   Launch l;
-  if (args.size() != 3) return l;
+  if (args.size() != at + 4) return l;
   LaunchMode mode;
-  if (args[0] == kWatchdogSwitch) {
+  if (args[at] == kWatchdogSwitch) {
     mode = LaunchMode::Watchdog;
-  } else if (args[0] == kRestartedSwitch) {
+  } else if (args[at] == kRestartedSwitch) {
     mode = LaunchMode::Restarted;
   } else {
     return l;
   }
-  if (!ParseHandleValue(args[1], l.first) || !ParseHandleValue(args[2], l.second)) return Launch{};
+  if (!ParseHandleValue(args[at + 1], l.first) || !ParseHandleValue(args[at + 2], l.second) ||
+      !ParseHandleValue(args[at + 3], l.third)) {
+    return Launch{};
+  }
   l.mode = mode;
   return l;
 }
 
-std::wstring WatchdogArguments(std::uint64_t lock_process, std::uint64_t unlocked_event) {
-  return std::wstring(kWatchdogSwitch) + L" " + std::to_wstring(lock_process) + L" " +
-         std::to_wstring(unlocked_event);
+std::wstring Form(const wchar_t* sw, std::uint64_t a, std::uint64_t b, std::uint64_t c) {
+  return std::wstring(sw) + L" " + std::to_wstring(a) + L" " + std::to_wstring(b) + L" " + std::to_wstring(c);
 }
 
-std::wstring RestartArguments(std::uint64_t unlocked_event, std::uint64_t watchdog_process) {
-  return std::wstring(kRestartedSwitch) + L" " + std::to_wstring(unlocked_event) + L" " +
-         std::to_wstring(watchdog_process);
-}
+}  // namespace
 
-bool RestartBudget::Take(std::uint64_t now_ms) {
-  // Forget restarts that have left the window.
-  int kept = 0;
-  for (int i = 0; i < count_; ++i) {
-    if (now_ms - times_[i] < kWindowMs) times_[kept++] = times_[i];
+Launch ParseLaunch(const std::vector<std::wstring>& args) {
+  if (args.size() == 6 && args[0] == kApartSwitch) {
+    std::uint64_t caller = 0;
+    if (!ParseHandleValue(args[1], caller)) return Launch{};
+    Launch l = ParseWatchForm(args, 2);
+    if (l.mode == LaunchMode::Program) return Launch{};
+    l.apart = l.mode;
+    l.mode = LaunchMode::Apart;
+    l.caller = caller;
+    return l;
   }
-  count_ = kept;
-  if (count_ >= kMaxRestarts) return false;
-  times_[count_++] = now_ms;
-  return true;
+  return ParseWatchForm(args, 0);
 }
 
-WatchdogStep DecideWatchdogStep(bool unlocked_signalled, bool session_ending, RestartBudget& budget,
+std::wstring WatchdogArguments(std::uint64_t lock_process, std::uint64_t unlocked_event, std::uint64_t beats) {
+  return Form(kWatchdogSwitch, lock_process, unlocked_event, beats);
+}
+
+std::wstring RestartArguments(std::uint64_t unlocked_event, std::uint64_t watchdog_process, std::uint64_t beats) {
+  return Form(kRestartedSwitch, unlocked_event, watchdog_process, beats);
+}
+
+std::wstring ApartArguments(std::uint64_t caller, const std::wstring& arguments) {
+  return std::wstring(kApartSwitch) + L" " + std::to_wstring(caller) + L" " + arguments;
+}
+
+std::wstring InnerArguments(const Launch& apart) {
+  if (apart.mode != LaunchMode::Apart) return {};
+  return Form(apart.apart == LaunchMode::Watchdog ? kWatchdogSwitch : kRestartedSwitch, apart.first, apart.second,
+              apart.third);
+}
+
+std::uint64_t RestartPolicy::Next(std::uint64_t now_ms) {
+  // Forget restarts that have left the window (written so that no
+  // subtraction can wrap).
+  restarts_.erase(std::remove_if(restarts_.begin(), restarts_.end(),
+                                 [&](std::uint64_t t) { return t + kWindowMs <= now_ms; }),
+                  restarts_.end());
+  std::uint64_t delay = 0;
+  const std::size_t n = restarts_.size();
+  if (n >= static_cast<std::size_t>(kFreeRestarts)) {
+    const std::size_t doublings = std::min<std::size_t>(n - kFreeRestarts, 8);
+    delay = std::min(kFirstBackOffMs << doublings, kMaxBackOffMs);
+  }
+  restarts_.push_back(now_ms + delay);
+  return delay;
+}
+
+WatchdogStep DecideWatchdogStep(bool unlocked_signalled, bool session_ending, RestartPolicy& policy,
                                 std::uint64_t now_ms) {
   // The handshake wins even when the process is gone too: a legitimate way
   // out signals first and ends right after.
-  if (unlocked_signalled || session_ending) return WatchdogStep::End;
-  return budget.Take(now_ms) ? WatchdogStep::Restart : WatchdogStep::LockOnly;
+  if (unlocked_signalled || session_ending) return {};
+  return {true, policy.Next(now_ms)};
+}
+
+void BeatWatch::Restart(std::uint32_t beat, std::uint64_t now_ms) {
+  last_ = beat;
+  since_ms_ = now_ms;
+  started_ = true;
+  moved_ = false;
+}
+
+bool BeatWatch::Stalled(std::uint32_t beat, std::uint64_t now_ms) {
+  if (!started_) {
+    Restart(beat, now_ms);
+    return false;
+  }
+  if (beat != last_) {
+    last_ = beat;
+    since_ms_ = now_ms;
+    moved_ = true;
+    return false;
+  }
+  return now_ms >= since_ms_ && now_ms - since_ms_ > (moved_ ? beat_gap_ms_ : first_beat_ms_);
 }
 
 }  // namespace tolvane

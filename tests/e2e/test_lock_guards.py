@@ -150,18 +150,21 @@ def test_a_killed_lock_comes_back_and_a_password_unlock_ends_its_watchdog(tolvan
     assert stays_without_processes(tolvane), "an unlock must not be taken for a crash"
 
 
-def test_after_three_restarts_in_a_minute_the_watchdog_stops_restarting(tolvane):
+def test_after_three_restarts_in_a_minute_the_watchdog_keeps_restarting_after_a_pause(tolvane):
     start_locked(tolvane, settings_bytes("E:", CIPHER))
     pid = lock_window(tolvane)["pid"]
     rig.wait_until(lambda: len(tolvane.processes()) == 2, 5, what="the watchdog beside the lock")
     for n in range(3):
         tolvane.session.wintool("kill", pid)
         pid = wait_new_lock(tolvane, pid)["pid"]
+    # The fourth death within the minute: the session lock is asked for at
+    # once (which Wine does not implement), and the lock comes back after a
+    # pause, so that one that crashes at start cannot make the watchdog spin.
+    killed_at = time.monotonic()
     tolvane.session.wintool("kill", pid)
-    # The fourth death within the minute: only the session lock is asked
-    # for (which Wine does not implement), and the watchdog ends.
-    wait_no_processes(tolvane)
-    assert tolvane.snapshot(FORM2) is None
+    again = wait_new_lock(tolvane, pid)
+    assert time.monotonic() - killed_at >= 0.9
+    assert again["foreground"] and not tolvane.snapshot(FORM1)["visible"]
 
 
 def test_a_killed_watchdog_is_replaced_and_the_new_one_restarts_the_lock(tolvane):

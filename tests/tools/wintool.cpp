@@ -14,6 +14,14 @@
 //   wintool --out FILE procs PATH                      processes running that exe, JSON list of pids
 //   wintool --out FILE killimage PATH                  ends every process running that exe, also
 //                                                      those a watchdog starts meanwhile
+//   wintool --out FILE tryopen PID ACCESS standard|full    OpenProcess as a standard user (the session's token
+//                                                      with Administrators for deny only, as UAC filters
+//                                                      it) or with the full token: opened, error
+//   wintool --out FILE tryopenthreads PID ACCESS standard|full   OpenThread on every thread of the process
+//   wintool --out FILE killtree PID                    Task Manager's "end process tree": the process and
+//                                                      every descendant by parent process id
+//   wintool --out FILE suspend PID                     suspends every thread of the process
+//   wintool --out FILE parent PID                      the parent process id the system records
 //   wintool --out FILE foreground CLASS                SetForegroundWindow on that window
 //   wintool --out FILE tray [CLASS|HWND [UID]]         the notification area, JSON
 //   wintool --out FILE meminfo PID                     memory counters of a process, JSON
@@ -44,6 +52,7 @@
 #endif
 #include <psapi.h>
 #include <tlhelp32.h>
+#include <aclapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -299,8 +308,168 @@ int WaitExit(DWORD pid, long long timeout_ms) {
   return 0;
 }
 
+// Opens a process or thread to end or suspend it. The program guards its
+// processes with a descriptor that refuses these rights to the user; the
+// rig, as the owner (Wine lets the owner rewrite the list whatever it says)
+// or as an administrator, first puts back an open one.
+template <typename Open>
+HANDLE OpenPastGuard(Open open, DWORD access) {
+  HANDLE h = open(access);
+  if (h || GetLastError() != ERROR_ACCESS_DENIED) return h;
+  if (HANDLE dac = open(WRITE_DAC)) {
+    SetSecurityInfo(dac, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr);
+    CloseHandle(dac);
+  }
+  return open(access);
+}
+
+HANDLE OpenToEnd(DWORD pid, DWORD access) {
+  return OpenPastGuard([pid](DWORD a) { return OpenProcess(a, FALSE, pid); }, access);
+}
+
+HANDLE OpenThreadToSuspend(DWORD tid) {
+  return OpenPastGuard([tid](DWORD a) { return OpenThread(a, FALSE, tid); }, THREAD_SUSPEND_RESUME);
+}
+
+// The rest of this thread acts as a standard user of the session: the
+// token's Administrators group for deny only, as UAC's filtered token of an
+// administrator (or a plain user's token) has it.
+bool ActAsStandardUser() {
+  HANDLE token = nullptr, restricted = nullptr, impersonation = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &token)) return false;
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID admins = nullptr;
+  bool ok = AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                     &admins) != FALSE;
+  SID_AND_ATTRIBUTES disable = {admins, 0};
+  ok = ok && CreateRestrictedToken(token, 0, 1, &disable, 0, nullptr, 0, nullptr, &restricted) &&
+       DuplicateToken(restricted, SecurityImpersonation, &impersonation) && SetThreadToken(nullptr, impersonation);
+  if (admins) FreeSid(admins);
+  for (HANDLE h : {token, restricted, impersonation}) {
+    if (h) CloseHandle(h);
+  }
+  return ok;
+}
+
+std::vector<DWORD> ThreadsOf(DWORD pid) {
+  std::vector<DWORD> tids;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snap == INVALID_HANDLE_VALUE) return tids;
+  THREADENTRY32 te{};
+  te.dwSize = sizeof(te);
+  for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te)) {
+    if (te.th32OwnerProcessID == pid) tids.push_back(te.th32ThreadID);
+  }
+  CloseHandle(snap);
+  return tids;
+}
+
+int TryOpen(DWORD pid, DWORD access, bool standard, bool threads) {
+  if (standard && !ActAsStandardUser()) return 3;
+  if (!threads) {
+    HANDLE p = OpenProcess(access, FALSE, pid);
+    const DWORD err = p ? 0 : GetLastError();
+    if (p) CloseHandle(p);
+    Emit(std::string("{\"opened\":") + (p ? "true" : "false") + ",\"error\":" + Num(err) + "}\n");
+    return 0;
+  }
+  int opened = 0, count = 0;
+  DWORD err = 0;
+  for (DWORD tid : ThreadsOf(pid)) {
+    ++count;
+    if (HANDLE t = OpenThread(access, FALSE, tid)) {
+      ++opened;
+      CloseHandle(t);
+    } else {
+      err = GetLastError();
+    }
+  }
+  Emit("{\"threads\":" + Num(count) + ",\"opened\":" + Num(opened) + ",\"error\":" + Num(err) + "}\n");
+  return 0;
+}
+
+int Suspend(DWORD pid) {
+  int count = 0;
+  for (DWORD tid : ThreadsOf(pid)) {
+    if (HANDLE t = OpenThreadToSuspend(tid)) {
+      if (SuspendThread(t) != static_cast<DWORD>(-1)) ++count;
+      CloseHandle(t);
+    }
+  }
+  Emit("{\"suspended\":" + Num(count) + "}\n");
+  return count ? 0 : 1;
+}
+
+struct ProcessRow {
+  DWORD pid, parent;
+};
+
+std::vector<ProcessRow> ProcessRows() {
+  std::vector<ProcessRow> rows;
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snap == INVALID_HANDLE_VALUE) return rows;
+  PROCESSENTRY32W pe{};
+  pe.dwSize = sizeof(pe);
+  for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe)) {
+    rows.push_back({pe.th32ProcessID, pe.th32ParentProcessID});
+  }
+  CloseHandle(snap);
+  return rows;
+}
+
+ULONGLONG CreatedAt(DWORD pid) {
+  HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!p) return 0;
+  FILETIME created{}, exited{}, kernel{}, user{};
+  ULONGLONG t = 0;
+  if (GetProcessTimes(p, &created, &exited, &kernel, &user)) {
+    t = (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+  }
+  CloseHandle(p);
+  return t;
+}
+
+int Parent(DWORD pid) {
+  for (const ProcessRow& r : ProcessRows()) {
+    if (r.pid == pid) {
+      Emit("{\"parent\":" + Num(r.parent) + "}\n");
+      return 0;
+    }
+  }
+  return 1;
+}
+
+// As Task Manager's "end process tree": the process and its descendants,
+// found by the parent id each process records. A parent id is only a number
+// that may have been reused: a child counts only when it was created after
+// its parent.
+int KillTree(DWORD root) {
+  const std::vector<ProcessRow> rows = ProcessRows();
+  std::vector<DWORD> tree = {root};
+  for (size_t i = 0; i < tree.size(); ++i) {
+    const ULONGLONG parent_created = CreatedAt(tree[i]);
+    for (const ProcessRow& r : rows) {
+      if (r.parent == tree[i] && r.pid != tree[i] && CreatedAt(r.pid) >= parent_created) tree.push_back(r.pid);
+    }
+  }
+  std::string out = "{\"ended\":[";
+  bool first = true;
+  for (DWORD pid : tree) {
+    HANDLE p = OpenToEnd(pid, PROCESS_TERMINATE | SYNCHRONIZE);
+    if (!p) continue;
+    if (TerminateProcess(p, 1)) {
+      WaitForSingleObject(p, 5000);
+      out += (first ? "" : ",") + Num(pid);
+      first = false;
+    }
+    CloseHandle(p);
+  }
+  Emit(out + "]}\n");
+  return first ? 1 : 0;
+}
+
 int Kill(DWORD pid) {
-  HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+  HANDLE p = OpenToEnd(pid, PROCESS_TERMINATE | SYNCHRONIZE);
   if (!p) return 1;
   BOOL ok = TerminateProcess(p, 255);
   if (ok) WaitForSingleObject(p, 5000);
@@ -351,7 +520,7 @@ int KillImage(const std::wstring& path) {
     const std::vector<DWORD> pids = ProcessesOf(path);
     quiet_rounds = pids.empty() ? quiet_rounds + 1 : 0;
     for (DWORD pid : pids) {
-      HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+      HANDLE p = OpenToEnd(pid, PROCESS_TERMINATE | SYNCHRONIZE);
       if (!p) continue;
       TerminateProcess(p, 255);
       WaitForSingleObject(p, 5000);
@@ -651,7 +820,8 @@ int HoldFile(const std::wstring& path, const std::wstring& release, long long ms
 
 int Usage() {
   std::fputs("usage: wintool --out FILE windows|snapshot|wait|send|post|sendto|settext|alive|waitexit|kill|procs|\n"
-             "                           killimage|foreground|tray|meminfo|\n"
+             "                           killimage|tryopen|tryopenthreads|killtree|suspend|parent|\n"
+             "                           foreground|tray|meminfo|\n"
              "                           keyspy|exitclock|qpc|holdmutex|holdfile ...\n"
              "       wintool demo CLASS [tray|hotkey]\n",
              stderr);
@@ -707,6 +877,16 @@ int wmain(int argc, wchar_t** argv) {
     rc = Procs(a[0]);
   } else if (cmd == L"killimage" && rest == 1) {
     rc = KillImage(a[0]);
+  } else if ((cmd == L"tryopen" || cmd == L"tryopenthreads") && rest == 3 && ParseNum(a[0], &n1) &&
+             ParseNum(a[1], &n2) && (std::wcscmp(a[2], L"standard") == 0 || std::wcscmp(a[2], L"full") == 0)) {
+    rc = TryOpen(static_cast<DWORD>(n1), static_cast<DWORD>(n2), std::wcscmp(a[2], L"standard") == 0,
+                 cmd == L"tryopenthreads");
+  } else if (cmd == L"killtree" && rest == 1 && ParseNum(a[0], &n1)) {
+    rc = KillTree(static_cast<DWORD>(n1));
+  } else if (cmd == L"suspend" && rest == 1 && ParseNum(a[0], &n1)) {
+    rc = Suspend(static_cast<DWORD>(n1));
+  } else if (cmd == L"parent" && rest == 1 && ParseNum(a[0], &n1)) {
+    rc = Parent(static_cast<DWORD>(n1));
   } else if (cmd == L"foreground" && rest == 1) {
     HWND h = FindTop(a[0]);
     rc = h && SetForegroundWindow(h) ? 0 : 1;

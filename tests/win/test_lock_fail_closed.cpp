@@ -12,6 +12,7 @@
 #include <cwchar>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "lock/form2_win.h"
@@ -65,18 +66,33 @@ bool LockUp() { return TheApp().form2 != nullptr && TheApp().LockActive(); }
 class FailClosed : public ::testing::Test {
  protected:
   void SetUp() override {
-    // A stand-in watchdog (this very process, alive, and an event nobody
-    // sets): the lock adopts it instead of starting the test program again.
+    // A stand-in watchdog (this very process, alive, an event nobody sets,
+    // and a heartbeat a thread of this fixture keeps going): the lock adopts
+    // it instead of starting the test program again.
     HANDLE self = nullptr;
     DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self,
                     SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, 0);
     HANDLE unlocked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    AdoptWatchdog(reinterpret_cast<std::uintptr_t>(unlocked), reinterpret_cast<std::uintptr_t>(self));
+    HANDLE beats = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(Heartbeats), nullptr);
+    beats_ = static_cast<Heartbeats*>(MapViewOfFile(beats, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(Heartbeats)));
+    ASSERT_NE(beats_, nullptr);
+    beating_ = true;
+    beater_ = std::thread([this] {
+      while (beating_) {
+        InterlockedIncrement(reinterpret_cast<volatile LONG*>(&beats_->watchdog));
+        Sleep(100);
+      }
+    });
+    AdoptWatchdog(reinterpret_cast<std::uintptr_t>(unlocked), reinterpret_cast<std::uintptr_t>(self),
+                  reinterpret_cast<std::uintptr_t>(beats));
     ASSERT_TRUE(WatchdogArmed());
   }
   void TearDown() override {
     TheApp().lock_system = nullptr;
     DisarmWatchdog();
+    beating_ = false;
+    if (beater_.joinable()) beater_.join();
+    if (beats_) UnmapViewOfFile(beats_);
   }
 
   void Use(std::shared_ptr<RefusingSystem> system) {
@@ -93,6 +109,9 @@ class FailClosed : public ::testing::Test {
   }
 
   std::shared_ptr<RefusingSystem> system_;
+  Heartbeats* beats_ = nullptr;
+  std::atomic<bool> beating_{false};
+  std::thread beater_;
 };
 
 TEST_F(FailClosed, ALockWindowTheDesktopRefusesComesOnALaterTickAndTheSessionIsLockedMeanwhile) {
