@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "config/codepage.h"
+#include "config/elevated_write.h"
 #include "config/fileio.h"
 #include "config/ini.h"
 
@@ -49,17 +50,20 @@ std::string CipherOfNameValue(std::wstring_view name_value) {
 
 bool SettingsFileExists() { return IsOrdinaryFile(SettingsFilePath()); }
 
-std::wstring ReadOption(std::wstring_view section, std::wstring_view key) {
+std::wstring ReadOptionFrom(std::string bytes, std::wstring_view section, std::wstring_view key) {
   std::string section936;
   std::string key936;
   // A name without a 936 form cannot be in a 936 file.
   if (!ToCp936(section, section936) || !ToCp936(key, key936)) return {};
-
-  std::string bytes;
-  if (!ReadFileBytes(SettingsFilePath(), bytes, kMaxSettingsBytes)) return {};
   std::wstring value = FromCp936(IniText(std::move(bytes)).Get(section936, key936, kReadBufferBytes));
   value.resize(std::min(value.size(), value.find(L'\0')));
   return TrimBlanks(value);
+}
+
+std::wstring ReadOption(std::wstring_view section, std::wstring_view key) {
+  std::string bytes;
+  if (!ReadFileBytes(SettingsFilePath(), bytes, kMaxSettingsBytes)) return {};
+  return ReadOptionFrom(std::move(bytes), section, key);
 }
 
 bool ReadSettingsForRewrite(SettingsSnapshot& out) {
@@ -85,6 +89,7 @@ WriteResult ApplyOption(std::string& bytes, std::wstring_view section, std::wstr
 }
 
 WriteResult WriteOptions(std::wstring_view section, std::span<const OptionValue> values) {
+  if (section == kSettingsSection) return WriteSettings(MakeSettingsRequest(SettingsOp::Set, values));
   SettingsSnapshot before;
   if (!ReadSettingsForRewrite(before)) return WriteResult::IoError;
   std::string after = before.bytes;

@@ -67,6 +67,12 @@ class Form1 : public Window {
   void RelockWatch_Timer();
   void RelockWatch_Tick();
   int Message(const std::wstring& text, UINT icon);
+  // The shield on the two buttons that write the settings file, when this
+  // process may not write it itself.
+  void ShowShields();
+  // Settings an older copy left in the user's VirtualStore: offered for
+  // moving, once.
+  void OfferVirtualStoreMove();
 
   HWND Hint_ = nullptr;
   HWND Label4_ = nullptr, List1_ = nullptr, Label1_ = nullptr, Text1_ = nullptr, Label2_ = nullptr,

@@ -94,6 +94,8 @@ inline constexpr wchar_t kMsgRemoved[] = L"挂机锁配置信息已清除，感�
 std::wstring WriteProtectedMessage(const std::wstring& drive);
 std::wstring CopyFailedMessage(const std::wstring& drive);
 std::wstring SettingsWriteFailedMessage(const std::wstring& path);
+// The user said no to the elevation prompt (or none could be shown).
+std::wstring SettingsDeclinedMessage(const std::wstring& path);
 std::wstring SettingsUnreadableMessage(const std::wstring& path);
 std::wstring KeyRestoreFailedMessage(const std::wstring& settings_path, const std::wstring& key_path);
 
