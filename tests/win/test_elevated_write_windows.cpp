@@ -18,7 +18,7 @@
 #include "config/elevation_win.h"
 #include "config/fileio.h"
 #include "config/settings.h"
-#include "settings_fixture.h"
+#include "../core/settings_fixture.h"
 #include "setup/save_config.h"
 #include "skin_support.h"
 
