@@ -44,7 +44,7 @@ std::wstring MoveAnswerPath() {
 std::optional<SettingsRequest> MoveRequestFrom(const std::string& bytes) {
   std::vector<std::pair<std::wstring, std::wstring>> values;
   auto take = [&](const wchar_t* key) {
-    std::wstring value = ReadOptionFrom(bytes, kSettingsSection, key);
+    std::wstring value = OptionIn(bytes, kSettingsSection, key);
     if (!value.empty()) values.emplace_back(key, std::move(value));
   };
   for (const wchar_t* key : kConfigurationKeys) take(key);
