@@ -19,13 +19,18 @@ def local_app_data() -> Path:
     return found[0]
 
 
-def press(prog, box, caption_start):
-    """Presses the box's button whose caption starts so, with a real click."""
+def press(prog, box, caption_start, another_follows=False):
+    """Presses the box's button whose caption starts so, with a real click,
+    and waits for the box to go (or, when another follows, for that one)."""
     button = next(c for c in box["snap"]["children"]
                   if c["class"].lower() == "button" and c["text"].startswith(caption_start))
     left, top, right, bottom = button["rect"]
     prog.session.click((left + right) // 2, (top + bottom) // 2)
-    prog.wait_window(MSGBOX, "gone", 5)
+    if another_follows:
+        rig.wait_until(lambda: (prog.snapshot(MSGBOX) or {}).get("hwnd") not in (None, box["snap"]["hwnd"]), 10,
+                       what="the next box")
+    else:
+        prog.wait_window(MSGBOX, "gone", 5)
 
 
 def no_question_by_the_time_the_drives_show(prog):
@@ -64,7 +69,7 @@ def test_a_copy_in_the_virtual_store_is_offered_once_and_moved_on_yes(tolvane):
         # Asked afresh (no remembered answer): yes moves it.
         answer.unlink()
         prog.start()
-        press(prog, message_box(prog), "是")
+        press(prog, message_box(prog), "是", another_follows=True)
         box = message_box(prog)
         assert MOVED in box["text"], box["text"]
         dismiss_box(prog)
