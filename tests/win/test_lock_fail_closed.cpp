@@ -134,11 +134,12 @@ TEST_F(FailClosed, ACoverTheDesktopRefusesIsMadeOnALaterTickAndTheSessionIsLocke
   });
   ASSERT_NE(ui.hwnd(), nullptr) << "the lock window itself stands";
   const auto cover = [] { return FindWindowW(TOLVANE_COVER_CLASS, nullptr); };
-  ASSERT_TRUE(Eventually([&] { return cover() != nullptr; })) << "the second monitor was left bare";
+  // The cover is made first and shown a moment later: wait for it to show.
+  ASSERT_TRUE(Eventually([&] { return cover() != nullptr && IsWindowVisible(cover()); }))
+      << "the second monitor was left bare";
   RECT r{};
   GetWindowRect(cover(), &r);
   EXPECT_EQ((Rect{r.left, r.top, r.right, r.bottom}), second);
-  EXPECT_TRUE(IsWindowVisible(cover()));
   EXPECT_EQ(system_->refused_.load(), 2);
   EXPECT_GE(system_->session_locks_.load(), 1) << "the session stays open while a monitor is bare";
 
