@@ -11,6 +11,8 @@
 #include "platform/app_win.h"
 #include "platform/instance_win.h"
 #include "appearance/form5_win.h"
+#include "config/elevated_write.h"
+#include "config/elevation_win.h"
 #include "lock/shortcut_guard_win.h"
 #include "lock/watchdog.h"
 #include "lock/watchdog_win.h"
@@ -56,7 +58,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // Removable drives without a medium must never raise "no disk" boxes.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 
-  const Launch launch = ParseLaunch(Arguments());
+  const std::vector<std::wstring> args = Arguments();
+  // The elevated instance that does one settings write for a running copy:
+  // before anything else, and nothing else (no window, no single-instance
+  // claim, no lock).
+  if (!args.empty() && args[0] == kElevatedWriteSwitch) return RunElevatedWrite(args);
+  InstallSettingsElevator();
+
+  const Launch launch = ParseLaunch(args);
   if (launch.mode == LaunchMode::Apart) return RunApart(launch);
   if (launch.mode == LaunchMode::Watchdog) return RunWatchdog(launch.first, launch.second, launch.third);
   const bool restarted = launch.mode == LaunchMode::Restarted;

@@ -10,6 +10,7 @@
 #include "platform/lazy_dll_win.h"
 #include "config/settings.h"
 #include "resource.h"
+#include "config/elevation_win.h"
 #include "skin/mskinbutton_win.h"
 
 namespace tolvane {
@@ -139,8 +140,12 @@ void Form5::CreateControls() {
 void Form5::Form_Load() {
   CreateControls();
 
-  // 1. The skin engine takes the window and its buttons.
+  // 1. The skin engine takes the window and its buttons. Both saving buttons
+  // carry the shield when the settings file takes an elevated instance.
   skin::SkinWindow(hwnd_);
+  const bool shield = !CanWriteSettingsFile();
+  skin::SetShield(Command3_, shield);
+  skin::SetShield(Command4_, shield);
 
   // 2. The nine keys, each into its holder.
   for (std::size_t i = 0; i < kFontBlockKeys; ++i) SetText3(i, ReadOption(kSettingsSection, kAppearanceKeys[i]));

@@ -42,6 +42,13 @@ bool IsReadOnlyFile(const std::wstring& path);
 // Deletes the file; true when it is gone afterwards.
 bool DeleteFileAt(const std::wstring& path);
 
+// As DeleteFileAt, and how it failed: None when the file is gone afterwards,
+// Refused when the system denied the right to delete it.
+FileError RemoveFile(const std::wstring& path);
+
+// Creates the folder (not its parents); true when it exists afterwards.
+bool CreateFolder(const std::wstring& path);
+
 // Value of an environment variable, empty when unset.
 std::wstring GetEnv(const wchar_t* name);
 

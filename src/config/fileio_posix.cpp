@@ -131,10 +131,20 @@ bool IsReadOnlyFile(const std::wstring& path) {
   return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
 }
 
-bool DeleteFileAt(const std::wstring& path) {
-  if (InjectedFault(FileStep::Delete, path) != FileError::None) return !PathExists(path);
-  ::unlink(NativePath(path).c_str());
-  return !PathExists(path);
+bool DeleteFileAt(const std::wstring& path) { return RemoveFile(path) == FileError::None; }
+
+FileError RemoveFile(const std::wstring& path) {
+  const FileError injected = InjectedFault(FileStep::Delete, path);
+  if (injected != FileError::None) return PathExists(path) ? injected : FileError::None;
+  if (::unlink(NativePath(path).c_str()) == 0) return FileError::None;
+  const int error = errno;
+  return PathExists(path) ? ErrorOf(error) : FileError::None;
+}
+
+bool CreateFolder(const std::wstring& path) {
+  ::mkdir(NativePath(path).c_str(), 0755);
+  struct stat st {};
+  return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::wstring GetEnv(const wchar_t* name) {

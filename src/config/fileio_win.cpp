@@ -151,10 +151,20 @@ bool IsReadOnlyFile(const std::wstring& path) {
          (attrs & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-bool DeleteFileAt(const std::wstring& path) {
-  if (InjectedFault(FileStep::Delete, path) != FileError::None) return !PathExists(path);
-  DeleteFileW(path.c_str());
-  return !PathExists(path);
+bool DeleteFileAt(const std::wstring& path) { return RemoveFile(path) == FileError::None; }
+
+FileError RemoveFile(const std::wstring& path) {
+  const FileError injected = InjectedFault(FileStep::Delete, path);
+  if (injected != FileError::None) return PathExists(path) ? injected : FileError::None;
+  if (DeleteFileW(path.c_str())) return FileError::None;
+  const DWORD error = GetLastError();
+  return PathExists(path) ? ErrorOf(error) : FileError::None;
+}
+
+bool CreateFolder(const std::wstring& path) {
+  CreateDirectoryW(path.c_str(), nullptr);
+  const DWORD attrs = GetFileAttributesW(path.c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 std::wstring GetEnv(const wchar_t* name) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "config/codepage.h"
+#include "config/elevated_write.h"
 #include "config/fileio.h"
 #include "config/ini.h"
 
@@ -105,6 +106,7 @@ WriteResult ApplyOption(std::string& bytes, std::wstring_view section, std::wstr
 }
 
 WriteResult WriteOptions(std::wstring_view section, std::span<const OptionValue> values) {
+  if (section == kSettingsSection) return WriteSettings(MakeSettingsRequest(SettingsOp::Set, values));
   SettingsSnapshot before;
   if (!ReadSettingsForRewrite(before)) return WriteResult::IoError;
   std::string after = before.bytes;

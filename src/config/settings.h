@@ -35,6 +35,7 @@ enum class WriteResult {
   Ok,
   Unrepresentable,  // the value (or key) has no code page 936 form; nothing written
   IoError,          // the file could not be read back or replaced
+  Declined,         // this process was refused, and no elevated instance wrote it (the user said no)
 };
 
 // The value is cut at its first NUL and to at most 128 characters, as the
@@ -45,7 +46,9 @@ WriteResult WriteOption(std::wstring_view section, std::wstring_view key, std::w
 
 // Several keys of one section in one replacement of the file: all of them
 // are stored or none is. The bytes are those that WriteOption would leave
-// after writing the keys one by one in the order given.
+// after writing the keys one by one in the order given. In section Option a
+// write this process is refused goes to an elevated instance (see
+// elevated_write.h).
 using OptionValue = std::pair<std::wstring_view, std::wstring_view>;
 WriteResult WriteOptions(std::wstring_view section, std::span<const OptionValue> values);
 

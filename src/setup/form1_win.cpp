@@ -9,11 +9,13 @@
 #include "platform/product.h"
 #include "config/settings.h"
 #include "resource.h"
+#include "config/elevation_win.h"
 #include "config/fileio.h"
 #include "drives/drives_win.h"
 #include "lock/relock.h"
 #include "setup/save_config.h"
 #include "setup/status_line.h"
+#include "setup/virtual_store.h"
 #include "skin/mskinbutton_win.h"
 
 namespace tolvane {
@@ -99,6 +101,7 @@ void Form1::Form_Load(bool configured) {
   // The skin engine draws the push buttons of this window and of the message
   // boxes it opens; it needs the controls to exist.
   skin::SkinWindow(hwnd_);
+  ShowShields();
 
   SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr);
   SetTimer(hwnd_, kTimerRelock, kTimerRelockInterval, nullptr);
@@ -120,6 +123,27 @@ void Form1::Form_Load(bool configured) {
     SetForegroundWindow(hwnd_);
   }
   ScanDrives(false);
+  if (!configured) OfferVirtualStoreMove();
+}
+
+void Form1::ShowShields() {
+  // Both buttons write the settings file: with the shield when that takes an
+  // elevated instance.
+  const bool shield = !CanWriteSettingsFile();
+  skin::SetShield(Command1_, shield);
+  skin::SetShield(Command2_, shield);
+}
+
+void Form1::OfferVirtualStoreMove() {
+  if (!ShouldOfferMove()) return;
+  const std::wstring copy = VirtualStoreSettingsPath();
+  const std::wstring settings = SettingsFilePath();
+  if (MessageBoxW(hwnd_, MoveQuestion(copy, settings).c_str(), kMsgTitle, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+    RememberMoveAnswer();
+    return;
+  }
+  const MoveOutcome outcome = MoveVirtualStoreSettings();
+  Message(MoveResultMessage(outcome, copy, settings), outcome == MoveOutcome::Moved ? MB_ICONINFORMATION : MB_ICONERROR);
 }
 
 void Form1::ScanDrives(bool showing) {
@@ -335,8 +359,12 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       Scan_Done();
       return 0;
     case WM_SHOWWINDOW:
-      // Coming out from behind the lock or from the tray: the drives of now.
-      if (wp && List1_) ScanDrives(true);
+      // Coming out from behind the lock or from the tray: the drives of now,
+      // and the settings folder's rights of now.
+      if (wp && List1_) {
+        ScanDrives(true);
+        ShowShields();
+      }
       return Window::HandleMessage(msg, wp, lp);
     case kWmRelockTick:
       RelockWatch_Tick();

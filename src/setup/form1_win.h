@@ -74,6 +74,12 @@ class Form1 : public Window {
   // Puts the lock up; while it cannot come, keeps trying on kTimerLockRetry.
   void TryLock();
   int Message(const std::wstring& text, UINT icon);
+  // The shield on the two buttons that write the settings file, when this
+  // process may not write it itself.
+  void ShowShields();
+  // Settings an older copy left in the user's VirtualStore: offered for
+  // moving, once.
+  void OfferVirtualStoreMove();
 
   HWND Hint_ = nullptr;
   HWND Label4_ = nullptr, List1_ = nullptr, Label1_ = nullptr, Text1_ = nullptr, Label2_ = nullptr,

@@ -5,6 +5,7 @@
 
 #include "config/cipher.h"
 #include "config/codepage.h"
+#include "config/elevated_write.h"
 #include "config/fileio.h"
 #include "config/settings.h"
 
@@ -118,19 +119,32 @@ SaveResult SaveConfiguration(const std::wstring& drive, std::string_view cipher,
   }
 
   const bool unchanged = settings.existed && settings_after == settings.bytes;
-  if (unchanged || ReplaceFileAtomically(settings.path, settings_after) == FileError::None) return {};
+  if (unchanged) return {};
+  // Refused (no right to the Windows folder): the same three writes by an
+  // elevated instance, while the new key waits on the drive. Only when that
+  // fails too, or the user says no, does the old key go back.
+  const WriteResult written =
+      ElevateIfRefused(ReplaceFileAtomically(settings.path, settings_after),
+                       MakeSettingsRequest(SettingsOp::Set, writes));
+  if (written == WriteResult::Ok) return {};
 
   const bool restored =
       key_existed ? ReplaceFileAtomically(key_path, old_key) == FileError::None : DeleteFileAt(key_path);
   if (!restored) return Failure(SaveOutcome::RestoreFailed, KeyRestoreFailedMessage(settings.path, key_path));
-  return Failure(SaveOutcome::SettingsFailed, SettingsWriteFailedMessage(settings.path));
+  return Failure(SaveOutcome::SettingsFailed, written == WriteResult::Declined
+                                                  ? SettingsDeclinedMessage(settings.path)
+                                                  : SettingsWriteFailedMessage(settings.path));
 }
 
 RemoveResult RemoveConfiguration(const std::wstring& key_path) {
   const std::wstring settings = SettingsFilePath();
   const std::wstring cannot_delete = L"以下文件无法删除（可能是只读文件，或U盘已拔出）：\r\n";
-  if (PathExists(settings) && !DeleteFileAt(settings)) {
+  const WriteResult removed =
+      PathExists(settings) ? ElevateIfRefused(RemoveFile(settings), MakeSettingsRequest(SettingsOp::Remove))
+                           : WriteResult::Ok;
+  if (removed != WriteResult::Ok) {
     const wchar_t* kept = PathExists(key_path) ? L"\r\n\r\n配置未被清除，U盘上的密钥文件也已保留。" : L"\r\n\r\n配置未被清除。";
+    if (removed == WriteResult::Declined) return {RemoveOutcome::SettingsKept, SettingsDeclinedMessage(settings) + kept};
     return {RemoveOutcome::SettingsKept, cannot_delete + settings + kept};
   }
   if (PathExists(key_path) && !DeleteFileAt(key_path)) return {RemoveOutcome::KeyKept, cannot_delete + key_path};
@@ -168,6 +182,10 @@ std::wstring CopyFailedMessage(const std::wstring& drive) {
 
 std::wstring SettingsWriteFailedMessage(const std::wstring& path) {
   return L"配置文件写入失败：\r\n" + path + L"\r\n\r\n请以管理员身份运行后再试。原有配置未被改动。";
+}
+
+std::wstring SettingsDeclinedMessage(const std::wstring& path) {
+  return L"没有获得管理员权限，配置文件未被改动：\r\n" + path + L"\r\n\r\n写入Windows文件夹需要管理员同意，请再试一次并在提示时选择“是”。";
 }
 
 std::wstring SettingsUnreadableMessage(const std::wstring& path) {

@@ -73,8 +73,10 @@ struct SaveResult {
 
 // Saves the configuration: the key file at `key_path` first, each file
 // replaced in one step, then the settings file with "drive" and the prefixed
-// cipher. On any failure both files are as they were; only when the key file
-// cannot be put back does the result say so.
+// cipher. A settings write this process is refused goes to an elevated
+// instance (elevated_write.h) while the new key waits; should that not write
+// it, the key goes back too. On any failure both files are as they were; only
+// when the key file cannot be put back does the result say so.
 SaveResult SaveConfiguration(const std::wstring& drive, std::string_view cipher, const std::wstring& key_path);
 
 enum class RemoveOutcome {
@@ -88,7 +90,8 @@ struct RemoveResult {
   std::wstring message;  // the box text
 };
 
-// Deletes the settings file and then the key file at `key_path`. The key
+// Deletes the settings file (through an elevated instance when this process
+// is refused) and then the key file at `key_path`. The key
 // file goes only once the settings file is gone, so a half-done remove never
 // leaves a lock that starts without a key to open it.
 RemoveResult RemoveConfiguration(const std::wstring& key_path);
@@ -100,6 +103,8 @@ inline constexpr wchar_t kMsgRemoved[] = L"挂机锁配置信息已清除，感�
 std::wstring WriteProtectedMessage(const std::wstring& drive);
 std::wstring CopyFailedMessage(const std::wstring& drive);
 std::wstring SettingsWriteFailedMessage(const std::wstring& path);
+// The user said no to the elevation prompt (or none could be shown).
+std::wstring SettingsDeclinedMessage(const std::wstring& path);
 std::wstring SettingsUnreadableMessage(const std::wstring& path);
 std::wstring KeyRestoreFailedMessage(const std::wstring& settings_path, const std::wstring& key_path);
 

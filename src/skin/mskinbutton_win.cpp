@@ -191,6 +191,8 @@ void PaintFaces(HWND hwnd) {
   // The slices and the caption's inset scale with the form the button is on.
   const int dpi = WindowDpi(hwnd);
   const Box box = CaptionBox(size.w, size.h, dpi);
+  // The system's shared icon: never destroyed.
+  HICON shield = PropInt(hwnd, kPropShield) ? LoadIconW(nullptr, IDI_SHIELD) : nullptr;
   for (int s = 0; s < kFaceStateCount; ++s) {
     HDC dc = Surface(hwnd, s);
     if (font) SelectObject(dc, font);
@@ -205,9 +207,26 @@ void PaintFaces(HWND hwnd) {
     }
     SetTextColor(dc, ToColorRef(CaptionColour(s)));
     RECT rect{box.left, box.top, box.right, box.bottom};
+    if (shield) {
+      const int side = std::min(MulDiv(16, dpi, 96), box.bottom - box.top);
+      DrawIconEx(dc, box.left, box.top + (box.bottom - box.top - side) / 2, shield, side, side, 0, nullptr, DI_NORMAL);
+      rect.left += side;
+    }
     DrawTextW(dc, caption.c_str(), -1, &rect, kCaptionFormat);
     if (GetFocus() == hwnd) DrawFocusRect(dc, &rect);
   }
+}
+
+void SetShield(HWND button, bool on) {
+  SendMessageW(button, BCM_SETSHIELD, 0, on ? TRUE : FALSE);
+  if (on) {
+    SetPropInt(button, kPropShield, 1);
+  } else {
+    RemovePropW(button, kPropShield);
+  }
+  if (!PreviousProc(button)) return;
+  PaintFaces(button);
+  InvalidateRect(button, nullptr, FALSE);
 }
 
 // ---------------------------------------------------------------------------
@@ -370,7 +389,9 @@ int UnskinButton(HWND hwnd) {
     RemovePropW(hwnd, SurfaceBitmapProp(s));
   }
   StopFade(hwnd);
-  for (const wchar_t* name : {kPropMouseFlag, kPropTimerId, kPropOldState, kPropAlphaLevel}) RemovePropW(hwnd, name);
+  for (const wchar_t* name : {kPropMouseFlag, kPropTimerId, kPropOldState, kPropAlphaLevel, kPropShield}) {
+    RemovePropW(hwnd, name);
+  }
   RemovePropW(hwnd, kPropProcAddr);
   SetWindowLongPtrW(hwnd, GWL_STYLE, GetWindowLongPtrW(hwnd, GWL_STYLE) & ~kOwnerDrawBits);
   SetWindowRgn(hwnd, nullptr, TRUE);

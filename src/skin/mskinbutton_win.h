@@ -20,6 +20,12 @@ namespace tolvane::skin {
 // Non-zero when hwnd itself was newly subclassed; callers may ignore it.
 int SkinWindow(HWND hwnd);
 
+// Puts the system's elevation shield on a push button (`on`) or takes it off:
+// the button's own (BCM_SETSHIELD) while it is plain, drawn into the faces
+// once it is skinned, since an owner-drawn button draws no shield of its own.
+// Kept across the skinning.
+void SetShield(HWND button, bool on);
+
 // The parts below are the engine's own; they are declared here for tests and
 // tools. Each Skin* returns 1 when it subclassed the window and 0 when the
 // window already was; each Unskin* returns 1 when undone, 0 when not skinned.

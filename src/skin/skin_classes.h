@@ -49,6 +49,8 @@ inline constexpr wchar_t kPropMouseFlag[] = L"MOUSEFLAG";
 inline constexpr wchar_t kPropTimerId[] = L"TIMERID";
 inline constexpr wchar_t kPropOldState[] = L"OLDSTATE";
 inline constexpr wchar_t kPropAlphaLevel[] = L"ALPHALEVEL";
+// Set by SetShield: the face carries the elevation shield before its caption.
+inline constexpr wchar_t kPropShield[] = L"SHIELD";
 // "HDC0".."HDC3" and "BMP0".."BMP3": the state surfaces and their bitmaps.
 const wchar_t* SurfaceDcProp(int state);
 const wchar_t* SurfaceBitmapProp(int state);

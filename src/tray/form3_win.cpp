@@ -159,8 +159,14 @@ void Form3::mexit_Click() {
 
 void Form3::relock_Click() {
   const bool on = !RelockOn(ReadOption(kSettingsSection, kRelockKey));
-  if (WriteOption(kSettingsSection, kRelockKey, RelockValue(on)) != WriteResult::Ok) {
-    MessageBoxW(nullptr, SettingsWriteFailedMessage(SettingsFilePath()).c_str(), kMsgTitle, MB_OK | MB_ICONERROR);
+  // A switch the process may not write goes to an elevated instance, as a
+  // save does.
+  const WriteResult written = WriteOption(kSettingsSection, kRelockKey, RelockValue(on));
+  if (written != WriteResult::Ok) {
+    const std::wstring path = SettingsFilePath();
+    const std::wstring text =
+        written == WriteResult::Declined ? SettingsDeclinedMessage(path) : SettingsWriteFailedMessage(path);
+    MessageBoxW(nullptr, text.c_str(), kMsgTitle, MB_OK | MB_ICONERROR);
   }
 }
 
