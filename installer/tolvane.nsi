@@ -1,6 +1,7 @@
 ; The Windows installer of Tolvane. tools/build.sh builds it with makensis:
 ;   makensis -DVERSION=1.0 -DVERSION_QUAD=1.0.0.0 -DDIST=<dist folder> -DOUTFILE=<setup exe>
-;            -DSTOP_RUNNING=<stop_running.exe of the 32-bit build> tolvane.nsi
+;            -DSTOP_RUNNING=<stop_running.exe of the 32-bit build>
+;            -DSERVICE=<tolvane_service.exe of the 32-bit build> tolvane.nsi
 ; VERSION comes from the header CMake generates from project(VERSION), the same
 ; one the program's version resource and about box use.
 ;
@@ -30,6 +31,7 @@ SetCompressor /SOLID lzma
 !insertmacro NEED DIST
 !insertmacro NEED OUTFILE
 !insertmacro NEED STOP_RUNNING
+!insertmacro NEED SERVICE
 
 !include MUI2.nsh
 !include FileFunc.nsh
@@ -39,6 +41,7 @@ SetCompressor /SOLID lzma
 !define PUBLISHER "Tolvane 开发组"
 !define EXE "tolvane.exe"
 !define UNINSTALLER "uninstall.exe"
+!define SERVICE_EXE "tolvane_service.exe"
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tolvane"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define SETTINGS_FILE "vemro.qarn"
@@ -112,11 +115,28 @@ FunctionEnd
 !insertmacro END_RUNNING ""
 !insertmacro END_RUNNING "un."
 
+; The guardian service ("Tolvane 守护服务", LocalSystem) starts the lock again
+; whenever it ends without a way out the service checked, so it goes first:
+; stopped and removed before any copy is ended or any file changes. Its own
+; --uninstall also removes the Task Manager values it set.
+!macro REMOVE_SERVICE un
+Function ${un}RemoveService
+  ${If} ${FileExists} "$INSTDIR\${SERVICE_EXE}"
+    nsExec::Exec '"$INSTDIR\${SERVICE_EXE}" --uninstall'
+    Pop $0
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro REMOVE_SERVICE ""
+!insertmacro REMOVE_SERVICE "un."
+
 Section "${PRODUCT}（必需）" SecProgram
   SectionIn RO
+  Call RemoveService
   Call EndRunning
   SetOutPath "$INSTDIR"
   File "${DIST}\${EXE}"
+  File "/oname=${SERVICE_EXE}" "${SERVICE}"
   File "${DIST}\ico.ico"
   File "${DIST}\background.jpg"
   File "${DIST}\help.html"
@@ -143,6 +163,16 @@ Section "${PRODUCT}（必需）" SecProgram
   WriteRegDWORD HKLM "${UNINST_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINST_KEY}" "EstimatedSize" $0
+SectionEnd
+
+; Created (automatic start, restarted after a failure) and started once the
+; files are in place.
+Section "-Service"
+  nsExec::Exec '"$INSTDIR\${SERVICE_EXE}" --install'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "无法安装或启动 Tolvane 守护服务（代码 $0）"
+  ${EndIf}
 SectionEnd
 
 Section "登录 Windows 时启动 ${PRODUCT}（推荐）" SecLogon
@@ -183,10 +213,12 @@ Function un.onInit
 FunctionEnd
 
 Section "Uninstall"
+  Call un.RemoveService
   Call un.EndRunning
   DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
 
   Delete "$INSTDIR\${EXE}"
+  Delete "$INSTDIR\${SERVICE_EXE}"
   Delete "$INSTDIR\ico.ico"
   Delete "$INSTDIR\background.jpg"
   Delete "$INSTDIR\help.html"

@@ -55,6 +55,10 @@ cp -r dist/. "$portable/"
 stop_running=build/installer/stop_running.exe
 mkdir -p build/installer
 i686-w64-mingw32-strip -o "$stop_running" build/win32/stop_running.exe
+# The guardian service comes with the installed program only: the portable
+# zip runs without it.
+service=build/installer/tolvane_service.exe
+i686-w64-mingw32-strip -o "$service" build/win32/tolvane_service.exe
 makensis -V2 -DVERSION="$VERSION" -DVERSION_QUAD="$VERSION_QUAD" -DDIST="$ROOT/dist" \
-  -DSTOP_RUNNING="$ROOT/$stop_running" -DOUTFILE="$ROOT/dist/tolvane-setup-$VERSION.exe" installer/tolvane.nsi
+  -DSTOP_RUNNING="$ROOT/$stop_running" -DSERVICE="$ROOT/$service" -DOUTFILE="$ROOT/dist/tolvane-setup-$VERSION.exe" installer/tolvane.nsi
 echo "build: dist/ holds the 32-bit release, its installer and the portable zip: $(ls dist | tr '\n' ' ')"

@@ -176,3 +176,60 @@ def test_uninstalling_the_service_leaves_no_service_value_or_process(guarded, wi
     assert service_state(wine_session) is None
     assert policy_value(wine_session) is None
     rig.wait_until(lambda: not service_processes(wine_session), 10, interval=0.2, what="the service to end")
+
+
+# -- with the installer ---------------------------------------------------------
+# The installer runs only where Wine runs its bitness (setup_exe skips
+# otherwise, saying why).
+
+from test_installer import installed, setup_exe, uninstall  # noqa: E402,F401  (fixtures and a helper)
+
+
+def service_config(session) -> str:
+    out = rig.E2E / "sc-qc.txt"
+    with open(out, "wb") as f:
+        rig.subprocess.run(["wine", "sc", "qc", SERVICE], env=session.env, stdin=rig.subprocess.DEVNULL, stdout=f,
+                           stderr=rig.subprocess.DEVNULL, timeout=60, check=False)
+    text = out.read_bytes().decode("gbk", "replace")
+    out.unlink(missing_ok=True)
+    return text
+
+
+@pytest.fixture
+def installed_guarded(wine_session, tmp_path, request, installed):
+    """The installed program, with the settings in the Windows folder where
+    the installed service reads them."""
+    from conftest import program_fixture
+    gen = program_fixture(wine_session, tmp_path, request, installed.exe, in_place=True)
+    prog = next(gen)
+    prog.windir = wine_session.host_path("C:\\windows")
+    wine_session.reg_delete(POLICY_KEY, "DisableTaskMgr")
+    try:
+        yield prog
+    finally:
+        rig.subprocess.run(["wine", "sc", "delete", SERVICE], env=wine_session.env, stdin=rig.subprocess.DEVNULL,
+                           stdout=rig.subprocess.DEVNULL, stderr=rig.subprocess.DEVNULL, timeout=60, check=False)
+        prog.settings_file.unlink(missing_ok=True)
+        wine_session.reg_delete(POLICY_KEY, "DisableTaskMgr")
+        with pytest.raises(StopIteration):
+            next(gen)
+
+
+def test_the_installer_installs_and_starts_the_service(wine_session, installed):
+    assert service_state(wine_session) == "RUNNING"
+    config = service_config(wine_session)
+    assert "AUTO_START" in config and "LocalSystem" in config, config
+    assert str(installed.folder.name) in config and SERVICE_EXE in config, config
+    assert service_processes(wine_session)
+
+
+def test_the_uninstaller_leaves_no_service_value_or_process(wine_session, installed, installed_guarded):
+    prog = installed_guarded
+    lock_up_and_guarded(prog)
+    uninstall(wine_session, installed, windir=prog.windir)
+    rig.wait_until(lambda: not prog.processes() and not service_processes(wine_session), 20, interval=0.2,
+                   what="every process of the program and of the service to end")
+    prog.pid = None
+    assert service_state(wine_session) is None
+    assert policy_value(wine_session) is None
+    assert not installed.folder.exists()
