@@ -10,11 +10,16 @@ is the prefix's HKCU. The service reads the settings from C:\\windows (its
 own windir), so these tests use the prefix's Windows folder, not one of
 their own, and remove the settings file again."""
 
+import shutil
+import subprocess
 import time
 
 import pytest
 
 import rig
+from conftest import program_fixture
+# The installer's fixtures and its uninstall helper, for the tests that install the service with it.
+from test_installer import installed, setup_exe, uninstall  # noqa: F401
 from journey_support import (FORM2, IDC_FORM2_TEXT9, IDC_FORM2_TEXT10, call_up_box, encipher, key_bytes,
                              settings_bytes, start_locked, type_text)
 
@@ -34,8 +39,8 @@ def service_state(session) -> str | None:
     """RUNNING, STOPPED, ... as sc reports it; None when there is no service."""
     out = rig.E2E / "sc-query.txt"
     with open(out, "wb") as f:
-        rc = rig.subprocess.run(["wine", "sc", "query", SERVICE], env=session.env, stdin=rig.subprocess.DEVNULL,
-                                stdout=f, stderr=rig.subprocess.DEVNULL, timeout=60).returncode
+        rc = subprocess.run(["wine", "sc", "query", SERVICE], env=session.env, stdin=subprocess.DEVNULL,
+                                stdout=f, stderr=subprocess.DEVNULL, timeout=60).returncode
     text = out.read_bytes().decode("gbk", "replace")
     out.unlink(missing_ok=True)
     if rc != 0:
@@ -55,12 +60,20 @@ def service_processes(session) -> list[int]:
     return session.processes(SERVICE_EXE)
 
 
+def remove_service(session):
+    """Stops and deletes the service, whatever a test left (sc alone: its
+    exe may be gone already)."""
+    for args in (["stop", SERVICE], ["delete", SERVICE]):
+        subprocess.run(["wine", "sc", *args], env=session.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=False)
+    rig.wait_until(lambda: not service_processes(session), 20, interval=0.2, what="the service to end")
+
+
 @pytest.fixture
 def guarded(tolvane, wine_session):
     """The test's program with the service beside it, installed and running,
     and the settings where the service reads them."""
     prog = tolvane
-    shutil = rig.shutil
     shutil.copy2(rig.RUN_BIN / SERVICE_EXE, prog.folder / SERVICE_EXE)
     prog.windir = wine_session.host_path("C:\\windows")
     prog.settings_file.unlink(missing_ok=True)
@@ -71,8 +84,7 @@ def guarded(tolvane, wine_session):
         yield prog
     finally:
         wine_session.wine(prog.folder / SERVICE_EXE, "--uninstall")
-        rig.subprocess.run(["wine", "sc", "delete", SERVICE], env=wine_session.env, stdin=rig.subprocess.DEVNULL,
-                           stdout=rig.subprocess.DEVNULL, stderr=rig.subprocess.DEVNULL, timeout=60, check=False)
+        remove_service(wine_session)
         prog.settings_file.unlink(missing_ok=True)
         wine_session.reg_delete(POLICY_KEY, "DisableTaskMgr")
 
@@ -182,24 +194,31 @@ def test_uninstalling_the_service_leaves_no_service_value_or_process(guarded, wi
 # The installer runs only where Wine runs its bitness (setup_exe skips
 # otherwise, saying why).
 
-from test_installer import installed, setup_exe, uninstall  # noqa: E402,F401  (fixtures and a helper)
 
 
 def service_config(session) -> str:
     out = rig.E2E / "sc-qc.txt"
     with open(out, "wb") as f:
-        rig.subprocess.run(["wine", "sc", "qc", SERVICE], env=session.env, stdin=rig.subprocess.DEVNULL, stdout=f,
-                           stderr=rig.subprocess.DEVNULL, timeout=60, check=False)
+        subprocess.run(["wine", "sc", "qc", SERVICE], env=session.env, stdin=subprocess.DEVNULL, stdout=f,
+                           stderr=subprocess.DEVNULL, timeout=60, check=False)
     text = out.read_bytes().decode("gbk", "replace")
     out.unlink(missing_ok=True)
     return text
 
 
 @pytest.fixture
-def installed_guarded(wine_session, tmp_path, request, installed):
+def installed_service(wine_session, installed):
+    """The installed program; its service goes before the install is wiped."""
+    try:
+        yield installed
+    finally:
+        remove_service(wine_session)
+
+
+@pytest.fixture
+def installed_guarded(wine_session, tmp_path, request, installed_service):
     """The installed program, with the settings in the Windows folder where
     the installed service reads them."""
-    from conftest import program_fixture
     gen = program_fixture(wine_session, tmp_path, request, installed.exe, in_place=True)
     prog = next(gen)
     prog.windir = wine_session.host_path("C:\\windows")
@@ -207,15 +226,15 @@ def installed_guarded(wine_session, tmp_path, request, installed):
     try:
         yield prog
     finally:
-        rig.subprocess.run(["wine", "sc", "delete", SERVICE], env=wine_session.env, stdin=rig.subprocess.DEVNULL,
-                           stdout=rig.subprocess.DEVNULL, stderr=rig.subprocess.DEVNULL, timeout=60, check=False)
+        remove_service(wine_session)
         prog.settings_file.unlink(missing_ok=True)
         wine_session.reg_delete(POLICY_KEY, "DisableTaskMgr")
         with pytest.raises(StopIteration):
             next(gen)
 
 
-def test_the_installer_installs_and_starts_the_service(wine_session, installed):
+def test_the_installer_installs_and_starts_the_service(wine_session, installed_service):
+    installed = installed_service
     assert service_state(wine_session) == "RUNNING"
     config = service_config(wine_session)
     assert "AUTO_START" in config and "LocalSystem" in config, config
