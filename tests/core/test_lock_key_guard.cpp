@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "lock/key_guard.h"
 
 namespace tolvane {
@@ -88,6 +91,7 @@ TEST(IsBlockedKey, Table) {
 TEST(KeyGuard, CtrlFromTheEventStreamOrTheSystem) {
   KeyGuard g;
   EXPECT_FALSE(g.Decide(kMsgKeyDown, kVkEscape, 0, false));
+  EXPECT_FALSE(g.Decide(kMsgKeyUp, kVkEscape, 0, false));
   // Ctrl seen going down in the stream: Esc is blocked even when the system's
   // own answer lags behind.
   EXPECT_FALSE(g.Decide(kMsgKeyDown, kVkLeftControl, 0, false));
@@ -109,6 +113,73 @@ TEST(KeyGuard, CtrlFromTheEventStreamOrTheSystem) {
   EXPECT_TRUE(g.Decide(kMsgKeyDown, kVkEscape, 0, false));
   g.Decide(kMsgKeyUp, kVkControl, 0, false);
   EXPECT_FALSE(g.ctrl_seen_down());
+}
+
+// A release goes the way its press went: the system must never be left with
+// a key down that is up (a Windows key that stays down turns every key let
+// through into a shell shortcut), nor see the release of a press it never saw.
+TEST(KeyGuard, AReleaseIsSwallowedOnlyWhenItsPressWas) {
+  struct Event {
+    std::uint32_t message;
+    std::uint32_t vk;
+    bool swallowed;
+  };
+  const struct {
+    const char* name;
+    std::vector<std::uint32_t> down_before_hook;  // keys the system holds when the hook comes up
+    std::vector<Event> events;
+  } cases[] = {
+      {"Windows key pressed under the hook", {},
+       {{kMsgKeyDown, kVkLeftWin, true}, {kMsgKeyDown, kVkLeftWin, true}, {kMsgKeyUp, kVkLeftWin, true}}},
+      {"Windows key held as the hook comes up: its repeats are kept, its release goes through",
+       {kVkLeftWin},
+       {{kMsgKeyDown, kVkLeftWin, true}, {kMsgKeyDown, kLetterA, false}, {kMsgKeyUp, kLetterA, false},
+        {kMsgKeyUp, kVkLeftWin, false},
+        // The next press is the guard's own again.
+        {kMsgKeyDown, kVkLeftWin, true}, {kMsgKeyUp, kVkLeftWin, true}}},
+      {"right Windows key released with no press seen (the hook had been dropped)", {},
+       {{kMsgKeyUp, kVkRightWin, false}, {kMsgKeyDown, kVkRightWin, true}, {kMsgKeyUp, kVkRightWin, true}}},
+      {"Tab pressed alone, Alt pressed, Tab's repeat is Alt+Tab, Tab released under Alt", {},
+       {{kMsgKeyDown, kVkTab, false}, {kMsgSysKeyDown, kAlt, false}, {kMsgSysKeyDown, kVkTab, true},
+        {kMsgSysKeyUp, kVkTab, false}, {kMsgKeyUp, kAlt, false}}},
+      {"Alt+Tab, Alt released first: the lone Tab release stays kept", {},
+       {{kMsgSysKeyDown, kAlt, false}, {kMsgSysKeyDown, kVkTab, true}, {kMsgKeyUp, kAlt, false},
+        {kMsgKeyDown, kVkTab, true}, {kMsgKeyUp, kVkTab, true},
+        // Tab alone afterwards passes both ways.
+        {kMsgKeyDown, kVkTab, false}, {kMsgKeyUp, kVkTab, false}}},
+      {"Esc pressed, then Ctrl: Esc's release goes through", {},
+       {{kMsgKeyDown, kVkEscape, false}, {kMsgKeyDown, kVkLeftControl, false}, {kMsgKeyUp, kVkEscape, false},
+        {kMsgKeyUp, kVkLeftControl, false}}},
+      {"Ctrl+Esc with Ctrl released first", {},
+       {{kMsgKeyDown, kVkLeftControl, false}, {kMsgKeyDown, kVkEscape, true}, {kMsgKeyUp, kVkLeftControl, false},
+        {kMsgKeyUp, kVkEscape, true}}},
+      {"a key held before the hook that the guard passes anyway", {kLetterA},
+       {{kMsgKeyDown, kLetterA, false}, {kMsgKeyUp, kLetterA, false}}},
+  };
+  for (const auto& c : cases) {
+    KeyGuard g;
+    g.NoteKeysDownForTheSystem([&](std::uint32_t vk) {
+      return std::find(c.down_before_hook.begin(), c.down_before_hook.end(), vk) != c.down_before_hook.end();
+    });
+    for (std::size_t i = 0; i < c.events.size(); ++i) {
+      const Event& e = c.events[i];
+      const std::uint32_t flags = e.message == kMsgSysKeyDown || e.message == kMsgSysKeyUp ? kFlagAltDown : 0;
+      EXPECT_EQ(g.Decide(e.message, e.vk, flags, false), e.swallowed) << c.name << ", event " << i;
+    }
+  }
+}
+
+TEST(KeyGuard, KeysDownForTheSystemLeaveTheGuardsOwnPressesAlone) {
+  KeyGuard g;
+  EXPECT_TRUE(g.Decide(kMsgKeyDown, kVkLeftWin, 0, false));
+  // A re-install looks at the system's keys again: the left Windows key is
+  // up for the system (its press was kept) and must stay the guard's.
+  g.NoteKeysDownForTheSystem([](std::uint32_t vk) { return vk == kVkLeftWin || vk == kVkRightWin; });
+  EXPECT_TRUE(g.Decide(kMsgKeyUp, kVkLeftWin, 0, false));
+  EXPECT_FALSE(g.Decide(kMsgKeyUp, kVkRightWin, 0, false));
+  // Codes beyond a byte reach no table of keys and change nothing.
+  EXPECT_FALSE(g.Decide(kMsgKeyUp, 0x1234, 0, false));
+  EXPECT_FALSE(g.Decide(kMsgKeyDown, 0x1234, 0, false));
 }
 
 TEST(AnswerClose, OnlyTheProgramsOwnCodeTakesTheGuardsDown) {

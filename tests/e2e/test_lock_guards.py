@@ -268,3 +268,25 @@ def test_print_screen_and_launch_keys_are_swallowed_and_the_lock_keys_pass(tolva
         assert lock_window(tolvane)["foreground"] and tolvane.alive()
     finally:
         spy.close()
+
+
+def test_a_shortcut_state_file_left_behind_is_taken_up_at_start_and_by_the_installers_helper(tolvane):
+    """A killed lock leaves its state file for the next start to set the
+    accessibility hot keys again; the uninstaller's helper does the same, as
+    after an uninstall there is no next start. Wine refuses the set calls, so
+    what shows here is that each looks at the file: a damaged one is removed
+    unused (a sound one stays for a later try when the set fails)."""
+    prog = tolvane
+    users = rig.PREFIX / "drive_c" / "users"
+    locals_ = [p for p in users.glob("*/AppData/Local") if p.parent.parent.name != "Public"]
+    assert len(locals_) == 1, locals_
+    state = locals_[0] / "Tolvane" / "shortcuts.txt"
+    state.parent.mkdir(parents=True, exist_ok=True)
+
+    state.write_bytes(b"sticky=0xffffffff\r\nmagnifier=1\r\n")
+    prog.start()  # not configured: the setup window, no lock that would look at the file itself
+    rig.wait_until(lambda: not state.exists(), 10, interval=0.2, what="the start to take up the state file")
+
+    state.write_bytes(b"sticky=0xffffffff\r\nmagnifier=1\r\n")
+    assert prog.session.wine(rig._tool("stop_running"), r"C:\No Such Folder\tolvane.exe") == 0
+    assert not state.exists()

@@ -20,6 +20,7 @@
 #include "lock/form2_win.h"
 #include "resource.h"
 #include "setup/form1_win.h"
+#include "ui_thread.h"
 
 namespace tolvane {
 namespace {
@@ -77,49 +78,6 @@ class HangingDrives : public DriveSystem, public std::enable_shared_from_this<Ha
   std::atomic<int> probes_{0}, running_{0}, most_at_once_{0};
 };
 
-// A window made and served on a thread of its own, as the program's one user
-// interface thread would; the test thread then behaves like the rest of the
-// system, sending it messages with a time limit.
-class UiThread {
- public:
-  explicit UiThread(std::function<HWND()> create) {
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    thread_ = std::thread([this, create, ready] {
-      MSG msg;
-      PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-      id_ = GetCurrentThreadId();
-      hwnd_ = create();
-      SetEvent(ready);
-      while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (!msg.hwnd && msg.message == kRun) {
-          std::unique_ptr<std::function<void()>> fn(reinterpret_cast<std::function<void()>*>(msg.lParam));
-          (*fn)();
-          continue;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-      }
-    });
-    WaitForSingleObject(ready, INFINITE);
-    CloseHandle(ready);
-  }
-  ~UiThread() {
-    PostThreadMessageW(id_, WM_QUIT, 0, 0);
-    thread_.join();
-  }
-  HWND hwnd() const { return hwnd_; }
-  // Runs `fn` on the window's thread; returns at once.
-  void Post(std::function<void()> fn) {
-    PostThreadMessageW(id_, kRun, 0, reinterpret_cast<LPARAM>(new std::function<void()>(std::move(fn))));
-  }
-
- private:
-  static constexpr UINT kRun = WM_APP + 77;
-  std::thread thread_;
-  DWORD id_ = 0;
-  HWND hwnd_ = nullptr;
-};
-
 bool Answers(HWND h, UINT msg = WM_NULL, WPARAM wp = 0, LPARAM lp = 0) {
   DWORD_PTR result = 0;
   return SendMessageTimeoutW(h, msg, wp, lp, SMTO_NORMAL, kAnswerMs, &result) != 0;
@@ -144,15 +102,6 @@ std::vector<std::wstring> Entries(HWND list) {
     entries.push_back(entry);
   }
   return entries;
-}
-
-// Polls `done` for up to kPatienceMs.
-bool Eventually(const std::function<bool()>& done) {
-  for (DWORD waited = 0; waited < kPatienceMs; waited += 50) {
-    if (done()) return true;
-    Sleep(50);
-  }
-  return done();
 }
 
 class DriveHangs : public ::testing::Test {
@@ -215,7 +164,7 @@ TEST_F(DriveHangs, SetupWindowAnswersAndFillsItsListWhenTheScanComesBack) {
   Form1 form1;
   UiThread ui([&form1] {
     TheApp().form1 = &form1;
-    form1.Load();
+    form1.Load(false);
     return form1.hwnd();
   });
   const HWND setup = ui.hwnd();

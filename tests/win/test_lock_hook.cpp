@@ -183,6 +183,36 @@ bool WindowsKeyIsSwallowed(DownstreamHook& downstream, KeyboardHook& guard) {
   return downstream.total() == total0;
 }
 
+// A Windows key held down as the lock comes up: its press reached the system
+// before the guard was there, so its release must too, or the system keeps
+// the key down and every key let through acts as Windows+key.
+TEST(KeyboardHook, AWindowsKeyPressedBeforeTheGuardIsReleasedForTheSystem) {
+  DownstreamHook downstream;
+  ASSERT_TRUE(downstream.ok());
+  const int lwin0 = downstream.count(VK_LWIN);
+  Inject({{VK_LWIN, false}});
+  ASSERT_TRUE(WaitFor([&] { return downstream.count(VK_LWIN) == lwin0 + 1; }));
+  ASSERT_TRUE(WaitFor([] { return (GetAsyncKeyState(VK_LWIN) & 0x8000) != 0; })) << "the system holds the key";
+
+  KeyboardHook guard;
+  ASSERT_TRUE(guard.Start());
+  const auto seen0 = guard.seen();
+  const auto swallowed0 = guard.swallowed();
+  // The key's repeat, a letter typed with it, then its release.
+  Inject({{VK_LWIN, false}, {'R', false}, {'R', true}, {VK_LWIN, true}});
+  ASSERT_TRUE(WaitFor([&] { return guard.seen() >= seen0 + 4; }));
+  EXPECT_TRUE(WaitFor([&] { return downstream.count(VK_LWIN) == lwin0 + 2; })) << "the release never got through";
+  EXPECT_EQ(guard.swallowed() - swallowed0, 1u) << "only the repeat is kept";
+  EXPECT_TRUE(WaitFor([] { return (GetAsyncKeyState(VK_LWIN) & 0x8000) == 0; }))
+      << "the system still holds the Windows key";
+
+  // A press under the guard is the guard's own, both halves.
+  const int total0 = downstream.total();
+  EXPECT_TRUE(WindowsKeyIsSwallowed(downstream, guard));
+  EXPECT_EQ(downstream.total(), total0);
+  EXPECT_EQ(GetAsyncKeyState(VK_LWIN) & 0x8000, 0);
+}
+
 TEST(KeyboardHook, AFailedInstallIsRetriedAndTheGuardComesUp) {
   DownstreamHook downstream;
   ASSERT_TRUE(downstream.ok());
