@@ -1,7 +1,8 @@
 ; The Windows installer of Tolvane. tools/build.sh builds it with makensis, once
 ; for each build of the program:
 ;   makensis -DARCH=x64|x86 -DVERSION=1.0 -DVERSION_QUAD=1.0.0.0 -DDIST=<program folder>
-;            -DOUTFILE=<setup exe> -DSTOP_RUNNING=<stop_running.exe of the same build> tolvane.nsi
+;            -DOUTFILE=<setup exe> -DSTOP_RUNNING=<stop_running.exe of the same build>
+;            -DSERVICE=<tolvane_service.exe of the same build> tolvane.nsi
 ; VERSION comes from the header CMake generates from project(VERSION), the same
 ; one the program's version resource and about box use.
 ;
@@ -49,6 +50,7 @@ SetCompressor /SOLID lzma
 !insertmacro NEED DIST
 !insertmacro NEED OUTFILE
 !insertmacro NEED STOP_RUNNING
+!insertmacro NEED SERVICE
 
 !include MUI2.nsh
 !include FileFunc.nsh
@@ -59,6 +61,7 @@ SetCompressor /SOLID lzma
 !define PUBLISHER "Tolvane 开发组"
 !define EXE "tolvane.exe"
 !define UNINSTALLER "uninstall.exe"
+!define SERVICE_EXE "tolvane_service.exe"
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tolvane"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define SETTINGS_FILE "vemro.qarn"
@@ -160,6 +163,7 @@ FunctionEnd
 ; The program's files in an install folder, and the folder once it is empty.
 !macro REMOVE_PROGRAM_FILES dir
   Delete "${dir}\${EXE}"
+  Delete "${dir}\${SERVICE_EXE}"
   Delete "${dir}\ico.ico"
   Delete "${dir}\background.jpg"
   Delete "${dir}\help.html"
@@ -204,13 +208,30 @@ Function RemoveOtherBuild
   !insertmacro OWN_REG_VIEW
 FunctionEnd
 
+; The guardian service ("Tolvane 守护服务", LocalSystem) starts the lock again
+; whenever it ends without a way out the service checked, so it goes first:
+; stopped and removed before any copy is ended or any file changes. Its own
+; --uninstall also removes the Task Manager values it set.
+!macro REMOVE_SERVICE un
+Function ${un}RemoveService
+  ${If} ${FileExists} "$INSTDIR\${SERVICE_EXE}"
+    nsExec::Exec '"$INSTDIR\${SERVICE_EXE}" --uninstall'
+    Pop $0
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro REMOVE_SERVICE ""
+!insertmacro REMOVE_SERVICE "un."
+
 Section "${PRODUCT}（必需）" SecProgram
   SectionIn RO
+  Call RemoveService
   StrCpy $StopIn $INSTDIR
   Call EndRunning
   Call RemoveOtherBuild
   SetOutPath "$INSTDIR"
   File "${DIST}\${EXE}"
+  File "/oname=${SERVICE_EXE}" "${SERVICE}"
   File "${DIST}\ico.ico"
   File "${DIST}\background.jpg"
   File "${DIST}\help.html"
@@ -237,6 +258,16 @@ Section "${PRODUCT}（必需）" SecProgram
   WriteRegDWORD HKLM "${UNINST_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINST_KEY}" "EstimatedSize" $0
+SectionEnd
+
+; Created (automatic start, restarted after a failure) and started once the
+; files are in place.
+Section "-Service"
+  nsExec::Exec '"$INSTDIR\${SERVICE_EXE}" --install'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "无法安装或启动 Tolvane 守护服务（代码 $0）"
+  ${EndIf}
 SectionEnd
 
 Section "登录 Windows 时启动 ${PRODUCT}（推荐）" SecLogon
@@ -279,6 +310,7 @@ Function un.onInit
 FunctionEnd
 
 Section "Uninstall"
+  Call un.RemoveService
   StrCpy $StopIn $INSTDIR
   Call un.EndRunning
   DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"

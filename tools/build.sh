@@ -86,6 +86,11 @@ package() {
   mkdir -p "$folder"
   "$cross-strip" -o "$folder/tolvane.exe" "$tree/tolvane.exe"
   "$cross-strip" -o "$stop_running" "$tree/stop_running.exe"
+  # The guardian service comes with the installed program only: the portable
+  # zip runs without it.
+  local service=build/installer/tolvane_service-$arch.exe
+  "$cross-strip" -o "$service" "$tree/tolvane_service.exe"
+  check_release "$service" "$cross-objdump"
   check_release "$folder/tolvane.exe" "$cross-objdump"
   check_release "$stop_running" "$cross-objdump"
   copy_payload "$folder"
@@ -96,7 +101,7 @@ package() {
   (cd "build/portable/$arch" && zip -qr -X "$ROOT/dist/tolvane-$VERSION-$arch-portable.zip" Tolvane)
 
   makensis -V2 -DARCH="$arch" -DVERSION="$VERSION" -DVERSION_QUAD="$VERSION_QUAD" -DDIST="$ROOT/$folder" \
-    -DSTOP_RUNNING="$ROOT/$stop_running" -DOUTFILE="$ROOT/dist/tolvane-setup-$VERSION-$arch.exe" \
+    -DSTOP_RUNNING="$ROOT/$stop_running" -DSERVICE="$ROOT/$service" -DOUTFILE="$ROOT/dist/tolvane-setup-$VERSION-$arch.exe" \
     installer/tolvane.nsi
 }
 package x64 build/release-x64 x86_64-w64-mingw32

@@ -10,7 +10,7 @@ import re
 import sys
 from pathlib import Path
 
-LAYERS = ["platform", "config", "skin", "drives", "appearance", "lock", "setup", "tray", "installer", "app"]
+LAYERS = ["platform", "config", "skin", "drives", "appearance", "lock", "setup", "tray", "installer", "service", "app"]
 # Headers of windows: only the composition root includes them.
 WINDOW_HEADERS = {"lock/form2_win.h", "setup/form1_win.h", "appearance/form5_win.h", "tray/form3_win.h",
                   "tray/about_win.h", "tray/tuopan_win.h"}

@@ -2,6 +2,8 @@
 
 #include "config/codepage.h"
 
+#include <utility>
+
 namespace tolvane {
 namespace {
 
@@ -114,21 +116,28 @@ std::wstring SlotMessage(const std::wstring& drive, SlotOutcome outcome) {
   return kMessageHead + drive + tail;
 }
 
+SlotOutcome CheckKeyFile(KeyFileSource& keys, const std::wstring& drive, std::string_view stored_cipher,
+                         std::string& cipher, std::string* text3) {
+  cipher.clear();
+  std::uint32_t attributes = 0;
+  if (!keys.Attributes(drive, attributes) || !IsKeyFileAttributes(attributes)) return SlotOutcome::NoKeyFile;
+  // An unreadable key file (drive pulled between the two looks) or one
+  // without a name line is a failed check: the lock stays.
+  const bool read = ReadKeyCipher(keys, drive, cipher, text3);
+  return read && CipherMatches(cipher, stored_cipher) ? SlotOutcome::Match : SlotOutcome::Mismatch;
+}
+
 WatchTick RunDriveWatch(DriveProbe& probe, const NumberFormat& nf, KeyFileSource& keys, std::string_view stored_cipher) {
   WatchTick tick;
   tick.list = ScanRemovableDrives(probe, nf);
   for (std::size_t i = 0; i < kWatchSlots && i < tick.list.size(); ++i) {
     WatchSlot& slot = tick.slots[i];
     slot.drive = DriveOfEntry(tick.list[i]);
-    std::uint32_t attributes = 0;
-    if (!keys.Attributes(slot.drive, attributes) || !IsKeyFileAttributes(attributes)) {
-      slot.outcome = SlotOutcome::NoKeyFile;
-    } else {
+    std::string found;
+    slot.outcome = CheckKeyFile(keys, slot.drive, stored_cipher, slot.cipher, &found);
+    if (slot.outcome != SlotOutcome::NoKeyFile) {
       tick.last_drive = slot.drive;
-      // An unreadable key file (drive pulled between the two looks) or one
-      // without a name line is a failed check: the lock stays.
-      const bool read = ReadKeyCipher(keys, slot.drive, slot.cipher, &tick.found);
-      slot.outcome = read && CipherMatches(slot.cipher, stored_cipher) ? SlotOutcome::Match : SlotOutcome::Mismatch;
+      tick.found = std::move(found);
     }
     slot.message = SlotMessage(slot.drive, slot.outcome);
     if (slot.outcome == SlotOutcome::Match) {

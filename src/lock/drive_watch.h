@@ -71,6 +71,14 @@ struct WatchTick {
   int matched = -1;         // the slot that released the lock, or -1
 };
 
+// The key check of one drive that the watch lists: NoKeyFile when there is
+// no ordinary key file, Match when it carries `stored_cipher`, Mismatch
+// otherwise (also an unreadable file or one without a name line). `cipher`
+// receives what was read; `text3`, when given and the file was read,
+// FindKeyword's result.
+SlotOutcome CheckKeyFile(KeyFileSource& keys, const std::wstring& drive, std::string_view stored_cipher,
+                         std::string& cipher, std::string* text3 = nullptr);
+
 // One tick of the watch. Stops at the first matching slot.
 WatchTick RunDriveWatch(DriveProbe& probe, const NumberFormat& nf, KeyFileSource& keys, std::string_view stored_cipher);
 

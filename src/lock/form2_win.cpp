@@ -17,6 +17,7 @@
 #include "config/settings.h"
 #include "drives/drives_win.h"
 #include "lock/device_notice.h"
+#include "lock/guard_link_win.h"
 #include "lock/lock_system_win.h"
 #include "lock/picture_win.h"
 #include "lock/watchdog_win.h"
@@ -133,6 +134,7 @@ bool ShowLockWindow() {
     app.LockSystemInUse().LockSession();
     return false;
   }
+  AnnounceLockToGuard();
   return true;
 }
 
@@ -579,6 +581,14 @@ void Form2::Image1_Click() {
   ShowBoxes();
 }
 
+void Form2::TellGuardWayOut(const GuardMessage& claim) {
+  // Before anything of the lock goes: the guardian service, where there is
+  // one, must have heard the way out before it sees the lock end. It checks
+  // the claim itself, and brings the lock back if it does not hold; this
+  // side goes on either way. Long enough for the service to read a key file.
+  TellGuard(claim, 3000);
+}
+
 void Form2::LeaveLock() {
   shortcuts_.Release();
   DisarmWatchdog();
@@ -586,6 +596,7 @@ void Form2::LeaveLock() {
 }
 
 void Form2::EnterSetup() {
+  TellGuardWayOut({GuardRequest::SetupPassword, boxes_.state(Box::Setup).text});
   LeaveLock();
   CloseOtherForms();
   DestroyWindow(hwnd_);  // Form_Unload releases the hook; this object is gone afterwards
@@ -595,6 +606,11 @@ void Form2::EnterSetup() {
 void Form2::UnloadLock(WayOut way, const std::wstring& drive) {
   if (leaving_) return;
   const AfterUnlock next = DecideAfterUnlock(RelockOn(ReadOption(kSettingsSection, kRelockKey)), way, drive);
+  if (way == WayOut::KeyDrive) {
+    TellGuardWayOut({GuardRequest::KeyDrive, drive});
+  } else {
+    TellGuardWayOut({GuardRequest::UnlockPassword, boxes_.state(Box::Unlock).text});
+  }
   if (!next.end_program) {
     // The lock goes once this handler has returned: the unlock box calls
     // this from inside its own change notification.

@@ -16,6 +16,7 @@
 #include "config/cipher.h"
 #include "drives/probe_worker.h"
 #include "lock/drive_watch.h"
+#include "lock/guard_message.h"
 #include "lock/key_guard.h"
 #include "lock/keyboard_hook_win.h"
 #include "lock/lock_layout.h"
@@ -72,6 +73,7 @@ class Form2 : public Window {
   // Every legitimate way out: the shortcuts come back, the watchdog stands
   // down, other programs may take the foreground again.
   void LeaveLock();
+  void TellGuardWayOut(const GuardMessage& claim);
   void TakeForeground();
   HWND FocusTarget() const;
 

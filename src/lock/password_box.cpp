@@ -4,6 +4,10 @@
 
 namespace tolvane {
 
+bool PasswordOpens(const std::wstring& typed, const std::wstring& password) {
+  return !typed.empty() && !password.empty() && typed == password;
+}
+
 const wchar_t* Placeholder(Box box) { return box == Box::Unlock ? kUnlockPlaceholder : kSetupPlaceholder; }
 
 PasswordBoxes::PasswordBoxes(std::wstring password) : password_(std::move(password)) {}
@@ -45,9 +49,7 @@ BoxOutcome PasswordBoxes::Change(Box box, const std::wstring& text) {
   BoxState& b = at(box);
   b.text = text;
   if (text != Placeholder(box)) b.masked = true;
-  // An empty box never opens anything: a stored password that deciphers to
-  // nothing would otherwise be opened by a click into the box.
-  if (text.empty() || password_.empty() || text != password_) return BoxOutcome::None;
+  if (!PasswordOpens(text, password_)) return BoxOutcome::None;
   finished_ = true;
   return box == Box::Unlock ? BoxOutcome::Unlock : BoxOutcome::EnterSetup;
 }

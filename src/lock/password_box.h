@@ -57,4 +57,9 @@ class PasswordBoxes {
 
 const wchar_t* Placeholder(Box box);
 
+// Whether `typed` opens a lock whose deciphered password is `password`. An
+// empty box never opens anything: a stored password that deciphers to
+// nothing would otherwise be opened by a click into the box.
+bool PasswordOpens(const std::wstring& typed, const std::wstring& password);
+
 }  // namespace tolvane

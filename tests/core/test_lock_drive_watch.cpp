@@ -2,48 +2,11 @@
 
 #include <map>
 
+#include "drive_fakes.h"
 #include "lock/drive_watch.h"
 
 namespace tolvane {
 namespace {
-
-// Drive letters standing in for the system.
-class Drives : public DriveProbe {
- public:
-  std::map<wchar_t, std::uint64_t> removable;  // letter -> total bytes (0: no medium)
-  std::map<wchar_t, std::uint64_t> fixed;
-
-  bool Exists(wchar_t l) override { return removable.count(l) || fixed.count(l); }
-  bool IsRemovable(wchar_t l) override { return removable.count(l) != 0; }
-  std::uint64_t TotalBytes(wchar_t l) override { return removable.count(l) ? removable[l] : fixed[l]; }
-};
-
-// Key files standing in for the drives' roots.
-class KeyFiles : public KeyFileSource {
- public:
-  struct File {
-    std::string bytes;
-    bool readable = true;
-    std::uint32_t attributes = 0x20;       // archive: an ordinary file
-    std::uint32_t opened_attributes = 0x20;  // of what the read opens
-  };
-  std::map<std::wstring, File> files;
-  std::vector<std::wstring> reads;
-
-  bool Attributes(const std::wstring& drive, std::uint32_t& attributes) override {
-    if (!files.count(drive)) return false;
-    attributes = files[drive].attributes;
-    return true;
-  }
-  bool Read(const std::wstring& drive, std::uint32_t& attributes, std::string& bytes, std::size_t limit) override {
-    reads.push_back(drive);
-    const File& f = files.at(drive);
-    if (!f.readable) return false;
-    attributes = f.opened_attributes;
-    bytes = f.bytes.substr(0, limit);
-    return true;
-  }
-};
 
 constexpr std::uint64_t kStick = 2ull << 30;
 const std::string kCipher = "q#7 Lx";  // a blank inside is part of the cipher

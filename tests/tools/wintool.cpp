@@ -22,6 +22,10 @@
 //                                                      every descendant by parent process id
 //   wintool --out FILE suspend PID                     suspends every thread of the process
 //   wintool --out FILE parent PID                      the parent process id the system records
+//   wintool --out FILE killall PATH [CLASS TIMEOUT_MS] ends every process of that exe at once; then
+//                                                      the time until a new window of CLASS shows
+//   wintool --out FILE guard HEX                       one request on the guardian service's pipe
+//                                                      (hex of its UTF-8), JSON with the answer
 //   wintool --out FILE foreground CLASS                SetForegroundWindow on that window
 //   wintool --out FILE tray [CLASS|HWND [UID]]         the notification area, JSON
 //   wintool --out FILE meminfo PID                     memory counters of a process, JSON
@@ -60,6 +64,8 @@
 #include <cwctype>
 #include <string>
 #include <vector>
+
+#include "lock/guard_message.h"
 
 namespace {
 
@@ -532,6 +538,70 @@ int KillImage(const std::wstring& path) {
   return quiet_rounds >= 3 ? 0 : 1;
 }
 
+// Ends every process of the exe at once, as "end process tree" or taskkill
+// /f /im would: all are opened first, then all are ended, so none is left
+// to start another. Reports how many were ended and how many refused it.
+// With a window class, it then waits up to TIMEOUT_MS for a visible window
+// of that class from a process other than those it ended, and reports the
+// milliseconds from the end of the last one ("back_ms", -1 when none came).
+int KillAllOnce(const std::wstring& path, const std::wstring& back_class, long long timeout_ms) {
+  std::vector<HANDLE> handles;
+  std::vector<DWORD> ended;
+  int refused = 0;
+  for (DWORD pid : ProcessesOf(path)) {
+    HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (p) {
+      handles.push_back(p);
+      ended.push_back(pid);
+    } else {
+      ++refused;
+    }
+  }
+  int killed = 0;
+  for (HANDLE p : handles) killed += TerminateProcess(p, 255) ? 1 : 0;
+  for (HANDLE p : handles) {
+    WaitForSingleObject(p, 5000);
+    CloseHandle(p);
+  }
+  const ULONGLONG gone = GetTickCount64();
+  long long back_ms = -1;
+  while (!back_class.empty() && GetTickCount64() - gone <= static_cast<ULONGLONG>(timeout_ms)) {
+    bool found = false;
+    for (HWND h = FindWindowExW(nullptr, nullptr, back_class.c_str(), nullptr); h && !found;
+         h = FindWindowExW(nullptr, h, back_class.c_str(), nullptr)) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(h, &pid);
+      bool old = false;
+      for (DWORD e : ended) old = old || e == pid;
+      found = !old && IsWindowVisible(h);
+    }
+    if (found) {
+      back_ms = static_cast<long long>(GetTickCount64() - gone);
+      break;
+    }
+    Sleep(10);
+  }
+  Emit("{\"killed\":" + Num(killed) + ",\"refused\":" + Num(refused) + ",\"back_ms\":" + Num(back_ms) + "}\n");
+  return 0;
+}
+
+// Sends one request, given as hex-encoded UTF-8, on the guardian service's
+// pipe, as any program in the session could; reports whether the pipe was
+// there and what the service answered.
+int GuardRequestRaw(const std::wstring& hex) {
+  const std::wstring text = FromHexUtf8(hex);
+  wchar_t answer[64] = {};
+  DWORD got = 0;
+  const BOOL ok = CallNamedPipeW(tolvane::kGuardPipeName, const_cast<wchar_t*>(text.data()),
+                                 static_cast<DWORD>(text.size() * sizeof(wchar_t)), answer, sizeof(answer) - sizeof(wchar_t),
+                                 &got, 5000);
+  const DWORD err = ok ? 0 : GetLastError();
+  const std::wstring a(answer, got / sizeof(wchar_t));
+  Emit(std::string("{\"sent\":") + (ok ? "true" : "false") + ",\"error\":" + Num(err) + ",\"answer\":" + Json(a) +
+       "}\n");
+  return 0;
+}
+
 // The notification area as Wine shows it when there is no desktop window and
 // no XEmbed tray on the X server: Wine 8's X11 driver docks the icons into a
 // stand-alone window, class __winex11_standalone_tray, title "Wine System
@@ -887,6 +957,12 @@ int wmain(int argc, wchar_t** argv) {
     rc = Suspend(static_cast<DWORD>(n1));
   } else if (cmd == L"parent" && rest == 1 && ParseNum(a[0], &n1)) {
     rc = Parent(static_cast<DWORD>(n1));
+  } else if (cmd == L"killall" && rest == 1) {
+    rc = KillAllOnce(a[0], L"", 0);
+  } else if (cmd == L"killall" && rest == 3 && ParseNum(a[2], &n1)) {
+    rc = KillAllOnce(a[0], a[1], n1);
+  } else if (cmd == L"guard" && rest == 1) {
+    rc = GuardRequestRaw(a[0]);
   } else if (cmd == L"foreground" && rest == 1) {
     HWND h = FindTop(a[0]);
     rc = h && SetForegroundWindow(h) ? 0 : 1;
