@@ -408,14 +408,17 @@ class WineSession:
             raise RigError(f"wintool {' '.join(map(str, args))} exited with {rc:#x}: {text.strip()}")
         return json.loads(text) if text.strip() else {}
 
-    def run_windows(self, exe: Path | str, *args, windir: Path | None = None) -> int:
+    def run_windows(self, exe: Path | str, *args, windir: Path | None = None, keep: Path | None = None) -> int:
         """Starts a Windows program (a host path or a Windows one) through the
         launcher without waiting for it, with "windir" set when given (Wine
         overrides it for anything started from a Unix shell); returns its
-        Windows process id."""
+        Windows process id. With keep, a copy of the launcher stays until the
+        program ends and writes its exit code to that file."""
         out = E2E / f"launch-{os.getpid()}-{self._calls}.json"
         target = exe if isinstance(exe, str) else winpath(exe)
         extra = ["--windir", winpath(windir)] if windir else []
+        if keep is not None:
+            extra += ["--keep", winpath(keep)]
         # The launcher itself, not the program, now and then fails to come up
         # under a loaded Wine (no report file at all): one more try then.
         try:
@@ -571,7 +574,8 @@ class Program:
 
     def start(self, *args, window: str | None = FORM1, timeout: float = DEFAULT_TIMEOUT) -> int:
         """Starts the program with its own windir; waits for its window to show."""
-        self.pid = self.session.run_windows(self.exe, *args, windir=self.windir)
+        self._keep = self.workdir / f"keep-{time.monotonic_ns()}.json"
+        self.pid = self.session.run_windows(self.exe, *args, windir=self.windir, keep=self._keep)
         self.started_at = time.monotonic()
         if window:
             info = self.wait_window(window, "visible", timeout)
@@ -587,6 +591,14 @@ class Program:
         info = self.session.wintool("waitexit", self.pid, int(timeout * 1000), timeout=timeout + 30)
         if info is None:
             raise TimeoutError(f"the program was still running after {timeout:.1f} s")
+        if info.get("exit_code") is None and getattr(self, "_keep", None):
+            # Gone before the helper could open it: the launcher that started
+            # it held its handle and writes the exit code.
+            def kept():
+                lines = self._keep.read_text(encoding="utf-8").splitlines() if self._keep.exists() else []
+                codes = [json.loads(line) for line in lines[1:] if line.strip()]
+                return codes[0] if codes else None
+            return wait_until(kept, 10, what="the launcher's report of the exit code").get("exit_code")
         return info.get("exit_code")
 
     def kill(self):

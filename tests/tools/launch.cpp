@@ -15,6 +15,12 @@
 // Exit code 0 when the program was started, 1 when it could not be, 2 on a
 // usage error.
 //
+// With --keep KEEPFILE the program is started by a second copy of the
+// launcher that stays until the program ends: KEEPFILE gets the pid line and,
+// once the program ended, its exit code. A test that asks for the exit code of
+// a program that ended before any other helper could open it reads it there:
+// an ended process can no longer be opened by its id.
+//
 // With --cover, the launcher times the cover for the benchmarks: a line
 // {"shown_ms":X,"painted_ms":Y} with the time from just before CreateProcess
 // until a visible window of the program covers the whole primary monitor, and
@@ -23,6 +29,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
 #include <string>
@@ -143,11 +150,46 @@ int Usage() {
 
 }  // namespace
 
+constexpr long kWaitForever = 0x7FFFFFFF;
+
+// Starts a second copy of this launcher that starts the program and waits for
+// it with the process handle it got from CreateProcess; passes on the pid line
+// the copy writes to keep_path.
+int LaunchThroughKeeper(const wchar_t* self, const wchar_t* out_path, const wchar_t* windir,
+                        const wchar_t* keep_path, int count, wchar_t** program_args) {
+  DeleteFileW(keep_path);
+  std::wstring cmdline = Quote(self) + L" --out " + Quote(keep_path);
+  if (windir) cmdline += L" --windir " + Quote(windir);
+  cmdline += L" --wait " + std::to_wstring(kWaitForever);
+  for (int k = 0; k < count; ++k) cmdline += L" " + Quote(program_args[k]);
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, cmdline.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 1;
+  CloseHandle(pi.hThread);
+  std::string first;
+  for (int tries = 0; tries < 600 && first.empty(); ++tries) {
+    if (FILE* keep = _wfopen(keep_path, L"rb")) {
+      char line[256] = {};
+      if (std::fgets(line, sizeof(line), keep) && std::strchr(line, '\n')) first = line;
+      std::fclose(keep);
+    }
+    if (first.empty() && WaitForSingleObject(pi.hProcess, 50) == WAIT_OBJECT_0) break;
+  }
+  CloseHandle(pi.hProcess);
+  FILE* out = _wfopen(out_path, L"wb");
+  if (!out) return 1;
+  std::fputs(first.empty() ? "{\"pid\":null}\n" : first.c_str(), out);
+  std::fclose(out);
+  return first.find("\"pid\":null") == std::string::npos && !first.empty() ? 0 : 1;
+}
+
 int wmain(int argc, wchar_t** argv) {
   const wchar_t* out_path = nullptr;
   const wchar_t* windir = nullptr;
   long wait_ms = -1;
   long cover_ms = -1;
+  const wchar_t* keep_path = nullptr;
   int i = 1;
   for (; i + 1 < argc && argv[i][0] == L'-' && argv[i][1] == L'-'; i += 2) {
     std::wstring opt = argv[i];
@@ -157,6 +199,8 @@ int wmain(int argc, wchar_t** argv) {
       windir = argv[i + 1];
     } else if (opt == L"--wait") {
       wait_ms = std::wcstol(argv[i + 1], nullptr, 10);
+    } else if (opt == L"--keep") {
+      keep_path = argv[i + 1];
     } else if (opt == L"--cover") {
       cover_ms = std::wcstol(argv[i + 1], nullptr, 10);
     } else {
@@ -164,6 +208,8 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   if (!out_path || i >= argc) return Usage();
+
+  if (keep_path) return LaunchThroughKeeper(argv[0], out_path, windir, keep_path, argc - i, argv + i);
 
   std::wstring program = argv[i];
   std::wstring cmdline;
@@ -205,7 +251,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (wait_ms >= 0) {
     DWORD code = 0;
-    if (WaitForSingleObject(pi.hProcess, static_cast<DWORD>(wait_ms)) == WAIT_OBJECT_0 &&
+    const DWORD wait = wait_ms == kWaitForever ? INFINITE : static_cast<DWORD>(wait_ms);
+    if (WaitForSingleObject(pi.hProcess, wait) == WAIT_OBJECT_0 &&
         GetExitCodeProcess(pi.hProcess, &code)) {
       std::fprintf(out, "{\"exit_code\":%lu}\n", code);
     } else {
