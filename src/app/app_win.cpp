@@ -22,6 +22,8 @@ std::shared_ptr<DriveSystem> App::Drives() {
 
 bool App::ShowLock() { return ShowLockWindow(); }
 
+bool App::Locked() const { return LockActive() || (form1 && form1->lock_pending()); }
+
 void App::ShowSetup(const std::wstring& balloon_text, const std::wstring& balloon_title) {
   if (!form1 || !form1->hwnd()) return;
   form1->ShowNormal();
