@@ -91,11 +91,12 @@ def test_a_sweep_of_posted_private_messages_to_every_window_leaves_the_lock_up(l
     lock = lock_window(locked)
     pids = locked.processes()
     swept = []
-    # Every private number (the program's own, the applications', the
-    # registered ones), plain and as a tray icon's click, to every top-level
-    # window of the lock's process and of its watchdog.
-    sweeps = [(WM_USER, 0xFFFF, 0, 0), (WM_APP, WM_APP + 0xFF, 1, WM_LBUTTONDOWN),
-              (WM_APP, WM_APP + 0xFF, 1, WM_RBUTTONDOWN)]
+    # Private numbers (the first 4096 above WM_USER and WM_APP, where the
+    # program's own and its controls' are, and every registered one), plain
+    # and as a tray icon's click, to every top-level window of the lock's
+    # process and of its watchdog.
+    sweeps = [(WM_USER, WM_USER + 0xFFF, 0, 0), (WM_APP, WM_APP + 0xFFF, 0, 0), (0xC000, 0xFFFF, 0, 0),
+              (WM_APP, WM_APP + 0xFF, 1, WM_LBUTTONDOWN), (WM_APP, WM_APP + 0xFF, 1, WM_RBUTTONDOWN)]
     for first, last, wp, lp in sweeps:
         for pid in pids:
             report = locked.session.wintool("sweep", pid, first, last, wp, lp, timeout=600)
@@ -157,9 +158,8 @@ def test_the_right_password_set_into_the_boxes_from_outside_opens_nothing(locked
 
 
 def fail_a_session(prog, fkey="F2", box=IDC_FORM2_TEXT9):
-    """Calls a box up, types a wrong password straight in and closes it."""
-    prog.keys(fkey)
-    rig.wait_until(lambda: box_visible(prog, box), 3, what=f"the box called up by {fkey}")
+    """Calls a box up, types a wrong password into it and closes it."""
+    call_up_box(prog, fkey, box)
     type_text(prog, "wrong-pw")
     rig.wait_until(lambda: prog.text(box, cls=FORM2) == "wrong-pw", 3, what="the wrong password in the box")
     prog.keys(fkey)

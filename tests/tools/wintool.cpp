@@ -22,7 +22,8 @@
 //   wintool --out FILE exitclock PID TIMEOUT_MS [LETTER]   performance-counter times of a drive
 //                                                      letter appearing and of the process's end
 //   wintool --out FILE qpc                             the performance counter now
-//   wintool --out FILE sweep PID FIRST LAST WPARAM LPARAM   posts every message FIRST..LAST to every
+//   wintool --out FILE sweep PID FIRST LAST WPARAM LPARAM   posts every message FIRST..LAST (of
+//                                                      0xC000 and up, the registered ones) to every
 //                                                      top-level window of the process, JSON
 //   wintool --out FILE replacesel CLASS ID HEX         EM_REPLACESEL to the control ID, text as hex
 //   wintool demo CLASS [tray]                          a stand-in window (see Demo)
@@ -607,6 +608,10 @@ int Sweep(DWORD pid, long long first, long long last, long long wp, long long lp
   EnumWindows(CollectWindowsOf, reinterpret_cast<LPARAM>(&t));
   long long posted = 0, refused = 0;
   for (long long msg = first; msg <= last; ++msg) {
+    // Of the registered numbers only those some program registered mean
+    // anything (they share their names with the clipboard formats).
+    wchar_t name[8];
+    if (msg >= 0xC000 && GetClipboardFormatNameW(static_cast<UINT>(msg), name, 8) == 0) continue;
     for (HWND h : t.windows) {
       bool ok = false;
       for (int attempt = 0; attempt < 200 && !ok; ++attempt) {
