@@ -52,6 +52,7 @@ if [ -z "${DISPLAY:-}" ]; then
   export DISPLAY=$display
   echo "run: no display, started Xvfb on $DISPLAY; screenshot with: import -window root -display $DISPLAY shot.png"
 fi
+echo "$DISPLAY" >build/run/display  # for tools/dev.sh
 # The 32-bit release from dist/, the program people get.
 echo "run: starting $folder/tolvane.exe (settings file: $WINEPREFIX/drive_c/windows/vemro.qarn, drive E: = build/run/usb-e)"
 cd "$folder"

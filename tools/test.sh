@@ -30,28 +30,9 @@ echo "== fuzz targets (libFuzzer, ASan/UBSan)"
 bash tools/fuzz.sh
 
 echo "== Windows tests (wine64)"
-export WINEDEBUG=-all LC_ALL=zh_CN.UTF-8
-export WINEPREFIX="$ROOT/build/wine-unit"
-if ! wine_prefix_current "$WINEPREFIX"; then
-  wine_prefix_remove "$WINEPREFIX"
-  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
-  wineserver -w
-  wine_prefix_mark "$WINEPREFIX"
-fi
-# These tests draw into memory bitmaps and need no X display.
-if ! grep -q '"Graphics"="null"' "$WINEPREFIX/user.reg" 2>/dev/null; then
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
-  wineserver -w
-fi
-# Log to a file: services started by the first program of a Wine session keep
-# inherited pipes open long after the program ends.
-(cd build/win64 && wine ./win_tests.exe --gtest_brief=1 >"$ROOT/build/win_tests.log" 2>&1) && rc=0 || rc=$?
-cat build/win_tests.log | tr -d '\r'
-wineserver -k 2>/dev/null || true
-[ "$rc" -eq 0 ] || { echo "Windows tests failed"; exit "$rc"; }
+bash tools/wintests.sh
 
 echo "== end-to-end tests (Wine + Xvfb)"
-unset WINEPREFIX
 /usr/bin/python3 -m pytest -q -rs -p no:cacheprovider tests/e2e
 
 echo "test: all layers passed in $(( $(date +%s) - start )) s"
