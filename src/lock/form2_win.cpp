@@ -690,7 +690,7 @@ LRESULT CALLBACK Form2::EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PT
     case WM_SETTEXT:
       // Only the window itself sets a box's text (placeholder, cleared box);
       // another program's text is refused before the box holds it.
-      if (!self->syncing_ || FromAnotherThread()) return FALSE;
+      if (!self->syncing_) return FALSE;
       break;
     case EM_REPLACESEL:
     case WM_PASTE:

@@ -54,7 +54,7 @@ WPARAM OwnPostMark() {
 
 bool PostOwn(HWND hwnd, UINT msg) { return PostMessageW(hwnd, msg, OwnPostMark(), 0) != FALSE; }
 
-bool IsOwnPost(WPARAM wp) { return wp == OwnPostMark() && !FromAnotherThread(); }
+bool IsOwnPost(WPARAM wp) { return wp == OwnPostMark(); }
 
 void WatchOwnDestroys() {
   if (t_destroy_hook) return;
@@ -62,7 +62,6 @@ void WatchOwnDestroys() {
 }
 
 bool OwnDestroy(HWND hwnd) {
-  if (FromAnotherThread()) return false;
   // Without the watch (the hook could not be set) a posted forgery cannot be
   // told from the real thing; the program's own teardown must still run.
   if (!t_destroy_hook) return true;

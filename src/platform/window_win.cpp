@@ -37,15 +37,12 @@ LRESULT CALLBACK Window::StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
   Window* self = reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   switch (msg) {
     case WM_NCCREATE:
-    case WM_CREATE:
-      // Only CreateWindowEx on this thread creates; another program may send
-      // these with a creation record of its own making.
-      if (FromAnotherThread() || (msg == WM_NCCREATE && self)) return 0;
-      if (msg == WM_NCCREATE) {
-        self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-        self->hwnd_ = hwnd;
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-      }
+      // The first one comes from CreateWindowEx; any later one from another
+      // program, with a creation record of its own making.
+      if (self) return 0;
+      self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+      self->hwnd_ = hwnd;
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
       break;
     case WM_DESTROY:
     case WM_NCDESTROY:
