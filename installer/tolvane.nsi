@@ -84,29 +84,49 @@ VIAddVersionKey /LANG=2052 "LegalCopyright" "Copyright (C) 2026 Tolvane"
 ; every polite way to close it, and it and its watchdog each start the other
 ; again when one dies alone, so a plain "taskkill /F" can leave a fresh copy
 ; behind (and set off the watchdog's LockWorkStation). stop_running.exe, built
-; with the program, holds every copy before it ends any.
+; with the program, holds every copy before it ends any; it ends only copies
+; of the installed exe in this session (a portable copy elsewhere, or another
+; user's lock, is not ours to end). When copies are left, the files cannot be
+; replaced or removed: the user is told and may try again; a silent run stops
+; with exit code 2 rather than report an install or removal that did not
+; happen.
 !macro END_RUNNING un
 Function ${un}EndRunning
   InitPluginsDir
   File "/oname=$PLUGINSDIR\stop_running.exe" "${STOP_RUNNING}"
-  nsExec::Exec '"$PLUGINSDIR\stop_running.exe" ${EXE}'
+  again:
+  nsExec::Exec '"$PLUGINSDIR\stop_running.exe" "$INSTDIR\${EXE}"'
   Pop $0
+  ${If} $0 == 0
+    ; The ended process may take a moment to free its file.
+    StrCpy $1 0
+    ${DoWhile} ${FileExists} "$INSTDIR\${EXE}"
+      ClearErrors
+      FileOpen $2 "$INSTDIR\${EXE}" a
+      ${IfNot} ${Errors}
+        FileClose $2
+        ${Break}
+      ${EndIf}
+      IntOp $1 $1 + 1
+      ${If} $1 > 50
+        StrCpy $0 1
+        ${Break}
+      ${EndIf}
+      Sleep 100
+    ${Loop}
+  ${EndIf}
+  ${If} $0 != 0
+    ${If} $0 == 3
+      StrCpy $1 "另一位用户的会话中正在运行 ${PRODUCT}（$INSTDIR\${EXE}），它的文件无法更改。$\r$\n$\r$\n请让该用户解锁并退出 ${PRODUCT}，或注销该用户，然后单击“重试”。"
+    ${Else}
+      StrCpy $1 "无法结束正在运行的 ${PRODUCT}（$INSTDIR\${EXE}），它的文件无法更改。$\r$\n$\r$\n请结束 ${PRODUCT} 后单击“重试”。"
+    ${EndIf}
+    MessageBox MB_RETRYCANCEL|MB_ICONSTOP "$1" /SD IDCANCEL IDRETRY again
+    Delete "$PLUGINSDIR\stop_running.exe"
+    SetErrorLevel 2
+    Abort "$1"
+  ${EndIf}
   Delete "$PLUGINSDIR\stop_running.exe"
-  ; The ended process may take a moment to free its file.
-  StrCpy $1 0
-  ${DoWhile} ${FileExists} "$INSTDIR\${EXE}"
-    ClearErrors
-    FileOpen $2 "$INSTDIR\${EXE}" a
-    ${IfNot} ${Errors}
-      FileClose $2
-      ${Break}
-    ${EndIf}
-    IntOp $1 $1 + 1
-    ${If} $1 > 50
-      ${Break}
-    ${EndIf}
-    Sleep 100
-  ${Loop}
 FunctionEnd
 !macroend
 !insertmacro END_RUNNING ""
@@ -203,9 +223,13 @@ Section "Uninstall"
 
   DeleteRegKey HKLM "${UNINST_KEY}"
 
-  ; The program keeps its configuration in "windir", as its parent gave it.
-  ReadEnvStr $0 windir
-  ${If} $0 == ""
+  ; The configuration is in the system's Windows folder, where the program
+  ; finds it through "windir", which Windows sets to that folder. Not the
+  ; uninstaller's own "windir": whoever starts it can set that to any folder
+  ; and have another file named like the settings deleted, or the real one
+  ; kept.
+  System::Call 'kernel32::GetSystemWindowsDirectoryW(w .r0, i ${NSIS_MAX_STRLEN}) i .r1'
+  ${If} $1 = 0
     StrCpy $0 $WINDIR
   ${EndIf}
   ${If} ${FileExists} "$0\${SETTINGS_FILE}"

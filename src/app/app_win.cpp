@@ -9,6 +9,7 @@
 #include "platform/product.h"
 #include "platform/window_win.h"
 #include "lock/form2_win.h"
+#include "lock/lock_system_win.h"
 #include "setup/form1_win.h"
 #include "tray/form3_win.h"
 #include "tray/tuopan_win.h"
@@ -19,6 +20,8 @@ std::shared_ptr<DriveSystem> App::Drives() {
   if (!drives) drives = SystemDrives();
   return drives;
 }
+
+LockSystem& App::LockSystemInUse() { return lock_system ? *lock_system : SystemLockSystem(); }
 
 bool App::ShowLock() { return ShowLockWindow(); }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/start.h"
 #include "platform/app_win.h"
 #include "platform/instance_win.h"
 #include "appearance/form5_win.h"
@@ -60,20 +61,26 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const bool restarted = launch.mode == LaunchMode::Restarted;
   if (restarted) AdoptWatchdog(launch.first, launch.second);
 
-  if (!ClaimSingleInstance(restarted ? kRestartedClaimWaitMs : 0, ComeForward)) {
+  const InstanceClaim claim = ClaimSingleInstance(restarted ? kRestartedClaimWaitMs : 0);
+  const StartAction action = DecideStart(claim, ReadConfiguration());
+  if (action == StartAction::Forward) {
+    KnockOnRunningInstance();
     // The running instance has its own watchdog if it is locked.
     DisarmWatchdog();
     return 0;
   }
+  OpenInstanceDoor(ComeForward);
   // A lock that was killed left the accessibility hot keys cleared.
-  SystemShortcutGuard().RecoverLeftover();
+  SystemShortcutGuard(TheApp().system_parameters).RecoverLeftover();
   // A busy moment must never let the system swap the lock window for a
   // movable "not responding" ghost of it.
   DisableProcessWindowsGhosting();
 
   static Form1 form1;
   TheApp().form1 = &form1;
-  if (!form1.Load()) return 1;
+  // A lock that stands carries on without the setup window: its three ways
+  // out need none of it.
+  if (!form1.Load(action == StartAction::Lock) && !TheApp().LockActive()) return 1;
   // Not locked (no configuration): a watchdog passed on by a restart has
   // nothing to watch over.
   if (!TheApp().LockActive() && !form1.lock_pending()) DisarmWatchdog();

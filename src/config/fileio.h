@@ -31,6 +31,11 @@ bool IsOrdinaryFile(const std::wstring& path);
 // True when something exists at the path (any attributes).
 bool PathExists(const std::wstring& path);
 
+// True only when the system says there is nothing at the path (no such file
+// or folder). A path it cannot look at (access denied, a sharing violation,
+// a failing device) is not missing: it may well hold a file.
+bool PathMissing(const std::wstring& path);
+
 // True for an existing file marked read-only.
 bool IsReadOnlyFile(const std::wstring& path);
 

@@ -121,6 +121,11 @@ bool PathExists(const std::wstring& path) {
   return ::lstat(NativePath(path).c_str(), &st) == 0;
 }
 
+bool PathMissing(const std::wstring& path) {
+  struct stat st {};
+  return ::lstat(NativePath(path).c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}
+
 bool IsReadOnlyFile(const std::wstring& path) {
   struct stat st {};
   return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;

@@ -47,19 +47,39 @@ std::string CipherOfNameValue(std::wstring_view name_value) {
   return cipher;
 }
 
+bool HoldsConfiguration(const std::wstring& name_value) {
+  const std::wstring prefix = CipherPrefix;
+  return name_value.size() > prefix.size() && name_value.compare(0, prefix.size(), prefix) == 0;
+}
+
 bool SettingsFileExists() { return IsOrdinaryFile(SettingsFilePath()); }
 
-std::wstring ReadOption(std::wstring_view section, std::wstring_view key) {
+std::wstring OptionIn(const std::string& bytes, std::wstring_view section, std::wstring_view key) {
   std::string section936;
   std::string key936;
   // A name without a 936 form cannot be in a 936 file.
   if (!ToCp936(section, section936) || !ToCp936(key, key936)) return {};
-
-  std::string bytes;
-  if (!ReadFileBytes(SettingsFilePath(), bytes, kMaxSettingsBytes)) return {};
-  std::wstring value = FromCp936(IniText(std::move(bytes)).Get(section936, key936, kReadBufferBytes));
+  std::wstring value = FromCp936(IniText(bytes).Get(section936, key936, kReadBufferBytes));
   value.resize(std::min(value.size(), value.find(L'\0')));
   return TrimBlanks(value);
+}
+
+std::wstring ReadOption(std::wstring_view section, std::wstring_view key) {
+  std::string bytes;
+  if (!ReadFileBytes(SettingsFilePath(), bytes, kMaxSettingsBytes)) return {};
+  return OptionIn(bytes, section, key);
+}
+
+SettingsRead ReadSettingsFile(std::string& bytes) {
+  bytes.clear();
+  const std::wstring path = SettingsFilePath();
+  if (PathMissing(path) || (PathExists(path) && !IsOrdinaryFile(path))) return SettingsRead::Missing;
+  if (!ReadFileBytes(path, bytes, kMaxSettingsBytes)) {
+    bytes.clear();
+    // Gone between the two looks: as missing as before it.
+    return PathMissing(path) ? SettingsRead::Missing : SettingsRead::Unreadable;
+  }
+  return SettingsRead::Read;
 }
 
 bool ReadSettingsForRewrite(SettingsSnapshot& out) {

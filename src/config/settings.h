@@ -24,6 +24,10 @@ std::wstring KeyFilePath(std::wstring_view drive);  // "E:" -> "E:\tolvane.com"
 // longer than the prefix or has no 936 form: nothing matches an empty cipher.
 std::string CipherOfNameValue(std::wstring_view name_value);
 
+// True when a settings file's "name" value holds a configuration: the cipher
+// prefix followed by a non-empty cipher text.
+bool HoldsConfiguration(const std::wstring& name_value);
+
 // Hidden or system files count as missing.
 bool SettingsFileExists();
 
@@ -65,6 +69,18 @@ WriteResult ApplyOption(std::string& bytes, std::wstring_view section, std::wstr
 // At most 127 bytes of the stored value (no half character), blanks (code 32
 // only) trimmed from both ends; "" for a missing file, section or key.
 std::wstring ReadOption(std::wstring_view section, std::wstring_view key);
+
+// The settings file as the lock sees it. Missing: nothing at the path, or
+// something that is no ordinary file (a hidden or system file, a folder),
+// as ever. Unreadable: a file is there but could not be read (another
+// program holds it open without sharing, its permissions deny reading): it
+// may hold a configuration, so it never counts as missing.
+enum class SettingsRead { Missing, Unreadable, Read };
+SettingsRead ReadSettingsFile(std::string& bytes);
+
+// ReadOption's value, out of bytes read by ReadSettingsFile: several values
+// from one read agree with one another.
+std::wstring OptionIn(const std::string& bytes, std::wstring_view section, std::wstring_view key);
 
 template <typename Values>
 WriteResult ApplyOptions(std::string& bytes, std::wstring_view section, const Values& values) {

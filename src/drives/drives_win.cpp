@@ -60,8 +60,8 @@ bool SystemKeyFiles::Read(const std::wstring& drive, std::uint32_t& attributes, 
   // The file may have been swapped for a link since its attributes were
   // looked at: open whatever is there now without following it, and judge
   // the attributes of the very file that is read.
-  Handle file(CreateFileW(KeyFilePath(drive).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  Handle file(open_(KeyFilePath(drive).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file.valid()) return false;
   BY_HANDLE_FILE_INFORMATION info = {};
   if (!GetFileInformationByHandle(file.get(), &info)) return false;

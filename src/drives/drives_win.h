@@ -22,10 +22,18 @@ class SystemDriveProbe : public DriveProbe {
   unsigned long logical_drives_;
 };
 
+// CreateFileW, or a stand-in under test.
+using FileOpener = HANDLE(WINAPI*)(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                   DWORD disposition, DWORD flags, HANDLE template_file);
+
 class SystemKeyFiles : public KeyFileSource {
  public:
+  explicit SystemKeyFiles(FileOpener open = CreateFileW) : open_(open) {}
   bool Attributes(const std::wstring& drive, std::uint32_t& attributes) override;
   bool Read(const std::wstring& drive, std::uint32_t& attributes, std::string& bytes, std::size_t limit) override;
+
+ private:
+  FileOpener open_;
 };
 
 // The real drives; shared, since abandoned probes may still use it.

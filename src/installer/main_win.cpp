@@ -1,11 +1,13 @@
-// stop_running.exe EXE_NAME: the installer's and the uninstaller's helper that
-// ends every running copy of the program so its files can be replaced or
-// removed. A lock refuses every polite way to close it, and it and its
-// watchdog each start the other again when one dies alone, so a plain
-// "taskkill /F" can leave a fresh copy behind.
+// stop_running.exe INSTALLED_EXE: the installer's and the uninstaller's
+// helper that ends the running copies of the installed program so its files
+// can be replaced or removed. A lock refuses every polite way to close it,
+// and it and its watchdog each start the other again when one dies alone, so
+// a plain "taskkill /F" can leave a fresh copy behind. Only copies started
+// from INSTALLED_EXE (its full path) in the helper's own session are ended.
 //
-// Exit code 0 when no copy is left, 1 when copies kept coming back, 2 on a
-// usage error.
+// Exit code 0 when no copy of it is left, 1 when copies kept coming back,
+// 2 on a usage error, 3 when copies run on in other users' sessions (they
+// hold the exe open: those users have to end them, or log off).
 #include <windows.h>
 
 #include "installer/stop_running_win.h"
@@ -19,5 +21,6 @@ int wmain(int argc, wchar_t** argv) {
   // had cleared; it would have at its next start, but after an uninstall
   // there is none.
   if (stopped) tolvane::SystemShortcutGuard().RecoverLeftover();
-  return stopped ? 0 : 1;
+  if (!stopped) return 1;
+  return copies.elsewhere() > 0 ? 3 : 0;
 }

@@ -1,5 +1,5 @@
-// The running copies of one exe, by its file name, through the system's
-// process and thread snapshots.
+// The running copies of the installed exe, through the system's process and
+// thread snapshots.
 #pragma once
 #include <windows.h>
 
@@ -9,17 +9,29 @@
 
 namespace tolvane {
 
+// The path the file system gives the file at `path` once opened: one name
+// for the file however it was reached (another drive letter mapped onto the
+// same folder, a short name, a link on the way). `path` itself, made full,
+// when the file cannot be opened.
+std::wstring CanonicalFilePath(const std::wstring& path);
+
 class SystemRunningCopies : public RunningCopies {
  public:
-  // exe_name: the file name alone ("tolvane.exe"), matched in any case.
-  explicit SystemRunningCopies(std::wstring exe_name) : exe_name_(std::move(exe_name)) {}
+  // installed_exe: the full path of the installed program.
+  explicit SystemRunningCopies(const std::wstring& installed_exe);
   std::vector<std::uint32_t> List() override;
   void Suspend(std::uint32_t id) override;
   void End(std::uint32_t id) override;
   void Pause(int ms) override { Sleep(static_cast<DWORD>(ms)); }
 
+  // Copies of the installed exe that the last look found in other sessions.
+  std::size_t elsewhere() const { return elsewhere_; }
+
  private:
-  std::wstring exe_name_;
+  std::wstring installed_exe_;
+  std::wstring exe_name_;  // the file name alone, as the snapshot gives it
+  DWORD own_session_ = 0;
+  std::size_t elsewhere_ = 0;
 };
 
 }  // namespace tolvane

@@ -18,6 +18,7 @@
 #include "config/settings.h"
 #include "drives/drives_win.h"
 #include "lock/device_notice.h"
+#include "lock/lock_system_win.h"
 #include "lock/picture_win.h"
 #include "lock/watchdog_win.h"
 #include "resource.h"
@@ -100,22 +101,9 @@ int LineHeight(HWND hwnd, HFONT font) {
   return std::max(1, static_cast<int>(tm.tmHeight + tm.tmExternalLeading) + 2);
 }
 
-BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM lp) {
-  MONITORINFO mi = {};
-  mi.cbSize = sizeof(mi);
-  if (GetMonitorInfoW(monitor, &mi)) {
-    const RECT& r = mi.rcMonitor;
-    reinterpret_cast<std::vector<Monitor>*>(lp)->push_back(
-        {Rect{r.left, r.top, r.right, r.bottom}, (mi.dwFlags & MONITORINFOF_PRIMARY) != 0});
-  }
-  return TRUE;
-}
-
 ScreenCover CurrentScreens() {
-  std::vector<Monitor> monitors;
-  EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&monitors));
   const Rect primary{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  return CoverMonitors(monitors, primary);
+  return CoverMonitors(TheApp().LockSystemInUse().Monitors(), primary);
 }
 
 LRESULT CALLBACK CoverProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -168,6 +156,9 @@ bool ShowLockWindow() {
   if (!form->Load()) {
     app.form2 = nullptr;
     delete form;
+    // The caller tries again on its next tick; until then Windows' own lock
+    // screen stands in for this one.
+    app.LockSystemInUse().LockSession();
     return false;
   }
   return true;
@@ -175,12 +166,12 @@ bool ShowLockWindow() {
 
 bool Form2::Load() {
   if (!RegisterFormClass(TOLVANE_FORM2_CLASS, nullptr)) return false;
-  RegisterCoverClass();  // without it the other monitors stay bare, the lock itself still stands
   const Rect screen = CurrentScreens().lock;
   // Topmost and without a taskbar button from the start; shown only once the
   // guards are in place.
   if (!CreateFormWindow(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, TOLVANE_FORM2_CLASS, L"", WS_POPUP | WS_CLIPCHILDREN,
-                        screen.left, screen.top, screen.width(), screen.height(), nullptr)) {
+                        screen.left, screen.top, screen.width(), screen.height(), nullptr,
+                        TheApp().LockSystemInUse())) {
     return false;
   }
   loaded_ = true;
@@ -267,27 +258,59 @@ void Form2::Form_Load() {
   // whether the registration took ("1") or not ("0"), the lock goes on either way.
   const BOOL hot = RegisterHotKey(hwnd_, kHotKeyAltTab, MOD_ALT, VK_TAB);
   SetWindowTextW(hwnd_, hot ? L"1" : L"0");
-  // A failed install is retried on the hook's own thread; the lock goes up
-  // either way.
-  hHook.Start();
+  // A failed install is retried on the hook's own thread, a thread that
+  // could not start on Timer1; the lock goes up either way.
+  hHook.Start(TheApp().LockSystemInUse());
   shortcuts_.Engage();
 
-  Text1 = ReadOption(kSettingsSection, L"drive");
-  Text2 = ReadOption(kSettingsSection, L"name");
+  // The failed tries of earlier locks count: a restart must not give a
+  // fresh set of them.
+  tries_ = TryLimit(LoadTryRecord(tries_file_), WallClockMs());
+  SaveTryRecord(tries_file_, tries_.record());
+
+  std::string settings;
+  settings_pending_ = ReadSettingsFile(settings) == SettingsRead::Unreadable;
+  TakeSettings(settings);
+
+  SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr);
+}
+
+void Form2::TakeSettings(const std::string& settings) {
+  Text1 = OptionIn(settings, kSettingsSection, L"drive");
+  Text2 = OptionIn(settings, kSettingsSection, L"name");
   // A value no longer than the prefix holds no cipher: nothing will match it,
-  // neither a drive nor a typed password, and the lock stays.
+  // neither a drive nor a typed password, and the lock stays. So it is while
+  // the settings file cannot be read.
   Text6 = CipherOfNameValue(Text2);
   Text7 = Text6.empty() ? std::wstring() : FromCp936(DecipherPassword(Text6, txtPassword));
   boxes_ = PasswordBoxes(Text7);
-  // The failed tries of earlier locks count: a restart must not give a
-  // fresh set of them.
-  const std::int64_t now = WallClockMs();
-  tries_ = TryLimit(LoadTryRecord(tries_file_), now);
-  SaveTryRecord(tries_file_, tries_.record());
-  boxes_.SetRefused(tries_.Refused(now));
+  boxes_.SetRefused(tries_.Refused(WallClockMs()));
   StartDriveWatch();
+}
 
-  SetTimer(hwnd_, kTimer1, kTimer1Interval, nullptr);
+bool Form2::RereadSettings() {
+  std::string settings;
+  const SettingsRead read = ReadSettingsFile(settings);
+  if (read == SettingsRead::Unreadable) return true;  // still held: the lock stays as it is
+  settings_pending_ = false;
+  if (!HoldsConfiguration(OptionIn(settings, kSettingsSection, L"name"))) {
+    // Read at last, it holds no configuration (gone, or damaged): what a
+    // start with this file shows, the setup window. Only a program that may
+    // write the file can bring this about, and it decides the next start's
+    // lock anyway.
+    EnterSetup();  // `this` is gone afterwards
+    return false;
+  }
+  if (watch_) watch_->Stop();  // never waits for a drive
+  TakeSettings(settings);
+  if (face_up_) {
+    ReadAppearance();
+    ScaleFontsAndBoxes();
+    PlaceLabels();
+    ShowBoxes();
+    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+  }
+  return true;
 }
 
 void Form2::Form_LoadFace() {
@@ -366,16 +389,31 @@ void Form2::LayCovers(const std::vector<Rect>& rects) {
   if (rects == cover_rects_ && covers_.size() == rects.size()) return;
   DestroyCovers();
   cover_rects_ = rects;
-  for (const Rect& r : rects) {
-    HWND cover = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, TOLVANE_COVER_CLASS, L"",
-                                 WS_POPUP | WS_VISIBLE, r.left, r.top, r.width(), r.height(), nullptr, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
-    if (cover) covers_.push_back(cover);
+  covers_.assign(rects.size(), nullptr);
+  MendCovers();
+}
+
+bool Form2::MendCovers() {
+  // A cover the desktop refused is a null slot until a later tick makes it.
+  bool all = true;
+  for (std::size_t i = 0; i < covers_.size(); ++i) {
+    if (covers_[i]) continue;
+    const Rect& r = cover_rects_[i];
+    // The class too may have failed to register the first time.
+    if (RegisterCoverClass()) {
+      covers_[i] = TheApp().LockSystemInUse().Create(
+          WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, TOLVANE_COVER_CLASS, L"", WS_POPUP | WS_VISIBLE, r.left,
+          r.top, r.width(), r.height(), nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    }
+    all = all && covers_[i] != nullptr;
   }
+  return all;
 }
 
 void Form2::DestroyCovers() {
-  for (HWND c : covers_) DestroyWindow(c);
+  for (HWND c : covers_) {
+    if (c) DestroyWindow(c);
+  }
   covers_.clear();
   cover_rects_.clear();
 }
@@ -426,11 +464,19 @@ void Form2::Timer1_Timer() {
   // long as the lock stands; with nothing at all above the only lock window
   // (one monitor) there is nothing to restack.
   if (!covers_.empty() || GetWindow(hwnd_, GW_HWNDPREV)) {
-    for (HWND c : covers_) SetWindowPos(c, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    for (HWND c : covers_) {
+      if (c) SetWindowPos(c, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
     // Last, so that the lock window stays above its own covers where monitors overlap.
     SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   }
   TakeForeground();
+  // A cover or the hook thread that could not come up is tried again; until
+  // both stand, Windows' own lock screen keeps a bare monitor and an
+  // unguarded keyboard from being of use.
+  const bool covered = MendCovers();
+  if (!hHook.running()) hHook.Start(TheApp().LockSystemInUse());
+  if (!covered || !hHook.running()) TheApp().LockSystemInUse().LockSession();
   ShowRefusal();
   // A killed watchdog is replaced.
   ArmWatchdog();
@@ -483,7 +529,10 @@ void Form2::StartDriveWatch() {
       PostTo(hwnd_, kWmWatchTick));
 }
 
-void Form2::Timer2_Timer() { watch_->RequestTick(); }
+void Form2::Timer2_Timer() {
+  if (settings_pending_ && !RereadSettings()) return;  // `this` is gone
+  watch_->RequestTick();
+}
 
 void Form2::RequestDriveWatchTick() {
   if (!watch_ || leaving_) return;

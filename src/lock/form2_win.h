@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/app_win.h"
 #include "platform/window_win.h"
 #include "config/cipher.h"
 #include "drives/probe_worker.h"
@@ -83,7 +84,15 @@ class Form2 : public Window {
   void PlaceLabels();  // the caption and the lines on the screen as laid out
   void LoadImage1();
   void LayCovers(const std::vector<Rect>& rects);
+  // Makes the covers that are still missing; true when every one stands.
+  bool MendCovers();
   void DestroyCovers();
+  // The settings as read at load or later: the stored drive, cipher and
+  // password, and the drive watch that compares with them.
+  void TakeSettings(const std::string& settings);
+  // While the settings file could not be read: once a second, again. False
+  // when the window is gone (the file held no configuration after all).
+  bool RereadSettings();
   void ShowBoxes();
   void Act(BoxOutcome outcome);
   // After each event of the boxes: their sessions' news go to the try
@@ -115,8 +124,8 @@ class Form2 : public Window {
   int label2_height_ = 0;
   int label1_height_ = 0;
   int width_ = 0, height_ = 0;          // Image1's size: the primary monitor in pixels
-  std::vector<HWND> covers_;            // plain cover windows on the other monitors
-  std::vector<Rect> cover_rects_;       // where they stand
+  std::vector<HWND> covers_;            // plain cover windows on the other monitors; null: not made yet
+  std::vector<Rect> cover_rects_;       // where they stand, one for each of covers_
 
   // Working values, named after the hidden controls that held them.
   std::wstring Text1;                   // the drive whose key file was read last ("drive" setting at load)
@@ -134,7 +143,7 @@ class Form2 : public Window {
   // this window's thread. RequestTick asks for a tick at once (at a drive's
   // arrival, say).
   std::unique_ptr<ProbeWorker<WatchTick>> watch_;
-  SystemShortcutGuard shortcuts_;       // accessibility hot keys, cleared while locked
+  SystemShortcutGuard shortcuts_{TheApp().system_parameters};  // accessibility hot keys, cleared while locked
 
   PasswordBoxes boxes_{L""};
   TryLimit tries_;                      // failed box sessions, kept in tries_file_
@@ -149,6 +158,7 @@ class Form2 : public Window {
   std::wstring unlocked_by_;            // the key drive that opened the lock, "" for the password
   HWND focus_child_ = nullptr;          // the box that had the focus when the window lost activation
   bool session_ending_ = false;         // told the session ends: the shortcuts are back until the next tick
+  bool settings_pending_ = false;       // the settings file could not be read yet: nothing opens the lock
 };
 
 }  // namespace tolvane

@@ -52,7 +52,22 @@ bool KeyGuard::Decide(std::uint32_t message, std::uint32_t vk, std::uint32_t fla
   e.vk = vk;
   e.flags = flags;
   e.ctrl_held = ctrl_down_now || ctrl_seen_down();
-  return IsBlockedKey(e);
+  // Codes outside a byte are not keys the system tracks; they go by the table.
+  if (vk >= kKeyCount) return IsBlockedKey(e);
+  Press& press = press_[vk];
+  if (!down) {
+    // A release with no record (its press came before the hook, or while
+    // Windows had dropped it) belongs to a press the system saw.
+    const bool swallow = press == Press::Swallowed;
+    press = Press::None;
+    return swallow;
+  }
+  const bool blocked = IsBlockedKey(e);
+  // A repeat keeps what its first press got: a key down for the system stays
+  // down for it until its release, and a repeat that is blocked is swallowed
+  // all the same (Tab held, then Alt: its repeats are Alt+Tab).
+  if (press == Press::None) press = blocked ? Press::Swallowed : Press::Passed;
+  return blocked || press == Press::Swallowed;
 }
 
 CloseAnswer AnswerClose(UnloadMode mode) {

@@ -47,19 +47,45 @@ struct KeyEvent {
 // messages pass.
 bool IsBlockedKey(const KeyEvent& e);
 
-// The hook thread's view of the keyboard: the blocked-keys decision plus Ctrl
-// as seen in the hook's own stream of events. Lives on the hook thread only.
+// The hook thread's view of the keyboard: the blocked-keys decision, Ctrl as
+// seen in the hook's own stream of events, and for each key whether the
+// system saw its press. Lives on the hook thread only.
+//
+// A release goes the way its press went. Swallowing the release of a key
+// whose press the system saw leaves that key down for the system: a Windows
+// key held as the lock comes up would stay down, and every key let through
+// afterwards would act as Windows+Tab, Windows+R. Letting through the
+// release of a swallowed press is as wrong the other way (a Tab held from
+// Alt+Tab released after Alt would reach the system alone).
 class KeyGuard {
  public:
   // `ctrl_down_now` is the system's answer for Ctrl at the time of the event.
   // Returns true when the event is to be swallowed.
   bool Decide(std::uint32_t message, std::uint32_t vk, std::uint32_t flags, bool ctrl_down_now);
 
+  // Keys the system holds down already (pressed before the hook was in
+  // place, or while Windows had dropped it): `down_now(vk)` answers for the
+  // system. Their releases, and only theirs among the keys the guard has no
+  // record of, are then known to belong to a press the system saw; their
+  // repeats are not taken for fresh presses. Keys the guard has a record of
+  // keep it.
+  template <typename DownNow>
+  void NoteKeysDownForTheSystem(DownNow&& down_now) {
+    for (std::uint32_t vk = 1; vk < kKeyCount; ++vk) {
+      if (press_[vk] == Press::None && down_now(vk)) press_[vk] = Press::Passed;
+    }
+  }
+
   bool ctrl_seen_down() const { return left_ctrl_ || right_ctrl_; }
 
  private:
+  static constexpr std::uint32_t kKeyCount = 256;
+  // What became of the press of a key that is down now.
+  enum class Press : std::uint8_t { None, Passed, Swallowed };
+
   bool left_ctrl_ = false;
   bool right_ctrl_ = false;
+  Press press_[kKeyCount] = {};
 };
 
 // Where a close request comes from, numbered as the form's unload modes.

@@ -1,7 +1,5 @@
 #include "lock/keyboard_hook_win.h"
 
-#include <system_error>
-
 #include "lock/key_guard.h"
 
 namespace tolvane {
@@ -16,15 +14,24 @@ thread_local KeyGuard* t_guard = nullptr;
 // second rather than spin, the join below still ends the thread once it comes.
 constexpr int kPostAttempts = 100;
 
+// Once a hook is in place, the keys the system holds down already: pressed
+// before it (a Windows key held as the lock comes up), or while Windows had
+// dropped the last one. No event reaches the hook before this thread pumps
+// its queue again, and the desktop's key state counts an event only once
+// the hooks have let it through, so a press still on its way to the hook is
+// not taken for one of these.
+void NoteKeysDownForTheSystem(KeyGuard& guard) {
+  guard.NoteKeysDownForTheSystem(
+      [](std::uint32_t vk) { return (GetAsyncKeyState(static_cast<int>(vk)) & 0x8000) != 0; });
+}
+
 }  // namespace
 
-bool KeyboardHook::Start() {
+bool KeyboardHook::Start(LockSystem& system) {
   if (thread_.joinable()) return installed();
   HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!ready) return false;
-  try {
-    thread_ = std::thread(&KeyboardHook::Run, this, ready);
-  } catch (const std::system_error&) {
+  if (!system.StartThread(thread_, [this, ready] { Run(ready); })) {
     CloseHandle(ready);
     return false;
   }
@@ -48,7 +55,10 @@ void KeyboardHook::Run(HANDLE ready) {
   t_hook = this;
   t_guard = &guard;
   HHOOK hook = install_(WH_KEYBOARD_LL, Proc, GetModuleHandleW(nullptr), 0);
-  if (hook) installs_.fetch_add(1);
+  if (hook) {
+    installs_.fetch_add(1);
+    NoteKeysDownForTheSystem(guard);
+  }
   installed_.store(hook != nullptr);
   SetEvent(ready);  // `ready` belongs to Start from here on
   DWORD interval = hook ? reinstall_ms_ : kRetryMs;
@@ -64,6 +74,7 @@ void KeyboardHook::Run(HANDLE ready) {
         if (hook) UnhookWindowsHookEx(hook);
         hook = fresh;
         installs_.fetch_add(1);
+        NoteKeysDownForTheSystem(guard);
         installed_.store(true);
       }
       const DWORD next = hook ? reinstall_ms_ : kRetryMs;

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <thread>
 
+#include "lock/lock_system_win.h"
+
 namespace tolvane {
 
 // SetWindowsHookExW, or a stand-in under test.
@@ -30,9 +32,12 @@ class KeyboardHook {
   KeyboardHook& operator=(const KeyboardHook&) = delete;
   ~KeyboardHook() { Stop(); }
 
-  // Starts the hook thread and waits for its first install. True when the
-  // hook is in place; when not, the thread keeps trying until Stop.
-  bool Start();
+  // Starts the hook thread (through `system`) and waits for its first
+  // install. True when the hook is in place; when not, the thread keeps
+  // trying until Stop. A thread that could not start leaves running() false:
+  // the caller tries again.
+  bool Start(LockSystem& system = SystemLockSystem());
+  bool running() const { return thread_.joinable(); }
   // Removes the hook and ends its thread (WM_QUIT, then join). Idempotent.
   void Stop();
 

@@ -69,9 +69,19 @@ std::optional<SavedShortcuts> ParseSavedShortcuts(std::string_view text) {
 }
 
 bool ShortcutGuard::WriteBack(const SavedShortcuts& saved) {
+  // Only the hot-key bit is the lock's to give back, on top of whatever the
+  // feature holds now. The state file is in the user's own reach: a file
+  // written by another program must not switch on Sticky Keys or Mouse Keys,
+  // or set bits the system never defined, at the next start.
   bool all = true;
   for (std::size_t i = 0; i < kShortcutCount; ++i) {
-    if (saved[i] && !settings_.Write(At(i), *saved[i])) all = false;
+    if (!saved[i]) continue;
+    std::uint32_t now = 0;
+    if (!settings_.Read(At(i), now)) {
+      all = false;
+    } else if (!(now & kShortcutHotKeyActive) && !settings_.Write(At(i), now | kShortcutHotKeyActive)) {
+      all = false;
+    }
   }
   return all;
 }

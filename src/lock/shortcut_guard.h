@@ -39,7 +39,8 @@ class ShortcutStateFile {
   virtual void Remove() = 0;
 };
 
-// The original flags of the features whose hot key was cleared.
+// The original flags of the features whose hot key was cleared. Read back
+// from the state file they only say which hot keys to set again.
 using SavedShortcuts = std::array<std::optional<std::uint32_t>, kShortcutCount>;
 
 // "sticky=0x0000007e\r\n"..., one line per saved feature.
@@ -52,15 +53,15 @@ class ShortcutGuard {
  public:
   ShortcutGuard(ShortcutSettings& settings, ShortcutStateFile& file) : settings_(settings), file_(file) {}
 
-  // Puts back what a state file left by an earlier lock holds, then removes
-  // it (a damaged file is removed unused). Call once the program knows it is
+  // Sets again the hot keys a state file left by an earlier lock names, then
+  // removes it (a damaged file is removed unused). Call once the program knows it is
   // the only instance: another lock's file is not a leftover.
   void RecoverLeftover();
   // Saves the original flags (state file first), then clears the hot keys.
   // Features the system refuses to change are left as they are: the lock
   // goes up regardless.
   void Engage();
-  // Writes back the exact original flags of every feature Engage changed and
+  // Sets the hot-key bit again on every feature Engage cleared it on and
   // removes the state file; keeps the file when a write back failed, so the
   // next start tries again.
   void Release();
@@ -68,7 +69,8 @@ class ShortcutGuard {
   bool engaged() const { return engaged_; }
 
  private:
-  // Writes back each saved value; true when all writes took.
+  // Sets the hot-key bit of each saved feature on its flags as they are now,
+  // nothing else; true when all writes took.
   bool WriteBack(const SavedShortcuts& saved);
 
   ShortcutSettings& settings_;

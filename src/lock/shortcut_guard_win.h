@@ -52,7 +52,8 @@ std::wstring ShortcutStatePath();
 // file in the user's local application data.
 class SystemShortcutGuard {
  public:
-  SystemShortcutGuard() : file_(ShortcutStatePath()), guard_(settings_, file_) {}
+  explicit SystemShortcutGuard(SystemParametersFn spi = SystemParametersInfoW)
+      : settings_(spi), file_(ShortcutStatePath()), guard_(settings_, file_) {}
   void RecoverLeftover() { guard_.RecoverLeftover(); }
   void Engage() { guard_.Engage(); }
   void Release() { guard_.Release(); }

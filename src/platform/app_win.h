@@ -15,6 +15,7 @@
 namespace tolvane {
 
 class DriveSystem;
+class LockSystem;
 class Form1;
 class Form2;
 class Form3;
@@ -40,6 +41,17 @@ struct App {
   // stand-in here before the window loaded.
   std::shared_ptr<DriveSystem> drives;
   std::shared_ptr<DriveSystem> Drives();  // app_win.cpp
+
+  // SystemParametersInfoW, through which the lock clears and sets again the
+  // accessibility hot keys: the system's unless a test put a stand-in here
+  // before the window loaded.
+  BOOL(WINAPI* system_parameters)(UINT action, UINT param, PVOID data, UINT win_ini) = SystemParametersInfoW;
+
+  // What the lock asks of the system (its windows, its hook thread, the
+  // session lock while one of them fails): the system's unless a test put a
+  // stand-in here.
+  std::shared_ptr<LockSystem> lock_system;
+  LockSystem& LockSystemInUse();  // app_win.cpp
 
   // The windows reach one another through these (app_win.cpp), not through
   // each other's headers.

@@ -24,11 +24,21 @@ bool Window::RegisterFormClass(const wchar_t* class_name, HICON icon, UINT style
   return RegisterClassExW(&wc) != 0;
 }
 
+HWND WindowFactory::Create(DWORD ex_style, const wchar_t* class_name, const wchar_t* title, DWORD style, int x, int y,
+                           int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param) {
+  return CreateWindowExW(ex_style, class_name, title, style, x, y, width, height, parent, menu, instance, param);
+}
+
+WindowFactory& SystemWindows() {
+  static WindowFactory system;
+  return system;
+}
+
 HWND Window::CreateFormWindow(DWORD ex_style, const wchar_t* class_name, const wchar_t* title, DWORD style, int x,
-                              int y, int width, int height, HWND owner) {
+                              int y, int width, int height, HWND owner, WindowFactory& windows) {
   WatchOwnDestroys();
-  return CreateWindowExW(ex_style, class_name, title, style, x, y, width, height, owner, nullptr,
-                         GetModuleHandleW(nullptr), this);
+  return windows.Create(ex_style, class_name, title, style, x, y, width, height, owner, nullptr,
+                        GetModuleHandleW(nullptr), this);
 }
 
 LRESULT Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcW(hwnd_, msg, wp, lp); }

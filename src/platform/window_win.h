@@ -9,6 +9,16 @@
 
 namespace tolvane {
 
+// Where windows come from: CreateWindowExW, or a stand-in under test that
+// refuses some (a desktop whose heap is exhausted does).
+class WindowFactory {
+ public:
+  virtual ~WindowFactory() = default;
+  virtual HWND Create(DWORD ex_style, const wchar_t* class_name, const wchar_t* title, DWORD style, int x, int y,
+                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param);
+};
+WindowFactory& SystemWindows();
+
 class Window {
  public:
   Window() = default;
@@ -22,7 +32,7 @@ class Window {
   // Registers a window class whose procedure forwards to HandleMessage.
   static bool RegisterFormClass(const wchar_t* class_name, HICON icon, UINT style = CS_DBLCLKS);
   HWND CreateFormWindow(DWORD ex_style, const wchar_t* class_name, const wchar_t* title, DWORD style, int x, int y,
-                        int width, int height, HWND owner);
+                        int width, int height, HWND owner, WindowFactory& windows = SystemWindows());
 
   virtual LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
   // Called after WM_NCDESTROY, when the handle is gone.

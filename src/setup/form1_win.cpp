@@ -26,13 +26,12 @@ constexpr UINT kWmFormLoad = WM_APP + 30;
 
 }  // namespace
 
-bool Form1::Load() {
-  // Cover first: when configured, the lock window goes up before anything of
+bool Form1::Load(bool lock) {
+  // Cover first: when locking, the lock window goes up before anything of
   // this window (the window itself, its controls, the skin template, the tray
   // icon, the drive scan), and this window's load runs once the lock's own
   // load is done.
-  const bool configured = Configured();
-  if (configured) lock_pending_ = !TheApp().ShowLock();
+  if (lock) lock_pending_ = !TheApp().ShowLock();
 
   HICON icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TOLVANE));
   if (!RegisterFormClass(TOLVANE_FORM1_CLASS, icon)) return false;
@@ -48,7 +47,8 @@ bool Form1::Load() {
   layout_.Attach(hwnd_, WindowDpi(hwnd_));
   Chrome::CentreAtDpi(hwnd_, layout_.dpi());
   TheApp().FormLoaded();
-  if (configured) {
+  if (lock_pending_) SetTimer(hwnd_, kTimerLockRetry, kTimerLockRetryInterval, nullptr);
+  if (lock) {
     form_load_pending_ = true;
     if (!PostOwn(hwnd_, kWmFormLoad)) {
       form_load_pending_ = false;
@@ -116,7 +116,7 @@ void Form1::Form_Load(bool configured) {
     // The lock went up in Load and this window stays hidden. Should the lock
     // window have failed (desktop heap exhausted), the setup window must not
     // appear in its place: that would hand out the configuration without a
-    // password. Timer1 tries again.
+    // password. kTimerLockRetry tries again.
     ShowWindow(hwnd_, SW_HIDE);
   } else {
     TheApp().ShowTrayBalloon(hwnd_, L"你还没有配置Tolvane哦！",
@@ -157,8 +157,18 @@ void Form1::Scan_Done() {
   InvalidateRect(List1_, nullptr, TRUE);
 }
 
+void Form1::TryLock() {
+  lock_pending_ = !TheApp().ShowLock();
+  // The lock window asked the system to lock the session meanwhile; the
+  // screen is never left open for want of a window.
+  if (lock_pending_) {
+    SetTimer(hwnd_, kTimerLockRetry, kTimerLockRetryInterval, nullptr);
+  } else {
+    KillTimer(hwnd_, kTimerLockRetry);
+  }
+}
+
 void Form1::Timer1_Timer() {
-  if (lock_pending_) lock_pending_ = !TheApp().ShowLock();
   const bool list_empty = SendMessageW(List1_, LB_GETCOUNT, 0, 0) <= 0;
   const std::wstring current = GetText(Label3_);
   const std::wstring status = RefreshedStatusLine(current, list_empty, Text3_);
@@ -167,12 +177,14 @@ void Form1::Timer1_Timer() {
 }
 
 void Form1::LockNow() {
-  if (lock_pending_ || TheApp().LockActive() || !Configured()) return;
+  // A settings file that cannot be read now may hold a configuration: it
+  // locks, as at start.
+  if (lock_pending_ || TheApp().LockActive() || ReadConfiguration() == Configuration::None) return;
   relock_drive_.clear();
   ShowWindow(hwnd_, SW_HIDE);
   // As at start: should the lock window fail to come up, this window stays
-  // hidden and Timer1 tries again.
-  lock_pending_ = !TheApp().ShowLock();
+  // hidden and tries again.
+  TryLock();
 }
 
 void Form1::StayUnlocked(const std::wstring& drive) { relock_drive_ = drive; }
@@ -317,6 +329,7 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_TIMER:
       if (wp == kTimer1) Timer1_Timer();
       if (wp == kTimerRelock) RelockWatch_Timer();
+      if (wp == kTimerLockRetry && lock_pending_) TryLock();
       return 0;
     case WM_HOTKEY:
       if (wp == kHotKeyLockNow) LockNow();

@@ -28,9 +28,14 @@ class Form1 : public Window {
   static constexpr UINT kTimerRelockInterval = 1000;
   static constexpr UINT kWmRelockTick = WM_APP + 22;
   static constexpr int kHotKeyLockNow = 1;  // Ctrl+Alt+L
+  // While the lock window cannot be made: the next try, as often as the
+  // lock's own topmost tick.
+  static constexpr UINT_PTR kTimerLockRetry = 3;
+  static constexpr UINT kTimerLockRetryInterval = 500;
 
-  // Creates the window and runs Form_Load. False when the window can't be made.
-  bool Load();
+  // Creates the window and runs Form_Load; with `lock`, the lock goes up
+  // first and this window stays hidden. False when the window can't be made.
+  bool Load(bool lock);
   // Shows the window in its normal state and brings it forward.
   void ShowNormal();
   // Unloads the form: the tray icon goes first, then the window.
@@ -66,6 +71,8 @@ class Form1 : public Window {
   void ScanDrives(bool showing);
   void RelockWatch_Timer();
   void RelockWatch_Tick();
+  // Puts the lock up; while it cannot come, keeps trying on kTimerLockRetry.
+  void TryLock();
   int Message(const std::wstring& text, UINT icon);
 
   HWND Hint_ = nullptr;

@@ -137,14 +137,26 @@ RemoveResult RemoveConfiguration(const std::wstring& key_path) {
   return {RemoveOutcome::Removed, kMsgRemoved};
 }
 
-bool HoldsConfiguration(const std::wstring& name_value) {
-  const std::wstring prefix = CipherPrefix;
-  return name_value.size() > prefix.size() && name_value.compare(0, prefix.size(), prefix) == 0;
+Configuration ConfigurationIn(SettingsRead read, const std::string& bytes) {
+  switch (read) {
+    case SettingsRead::Missing:
+      return Configuration::None;
+    case SettingsRead::Unreadable:
+      return Configuration::Unreadable;
+    case SettingsRead::Read:
+      break;
+  }
+  return HoldsConfiguration(OptionIn(bytes, kSettingsSection, L"name")) ? Configuration::Present
+                                                                        : Configuration::None;
 }
 
-bool Configured() {
-  return SettingsFileExists() && HoldsConfiguration(ReadOption(kSettingsSection, L"name"));
+Configuration ReadConfiguration() {
+  std::string bytes;
+  const SettingsRead read = ReadSettingsFile(bytes);
+  return ConfigurationIn(read, bytes);
 }
+
+bool Configured() { return ReadConfiguration() == Configuration::Present; }
 
 std::wstring WriteProtectedMessage(const std::wstring& drive) {
   return drive + L" 拒绝写入！磁盘被写保护。\r\n\r\n请去掉写保护或使用另一张磁盘。";

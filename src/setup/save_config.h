@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "config/cipher.h"
+#include "config/settings.h"
 
 namespace tolvane {
 
@@ -36,12 +37,17 @@ SaveCheck CheckSave(const std::wstring& drive, const std::wstring& text1, const 
 // The information box text for a refusal ("" for None).
 std::wstring RefusalMessage(SaveRefusal refusal);
 
-// True when a settings file's "name" value holds a configuration: the cipher
-// prefix followed by a non-empty cipher text.
-bool HoldsConfiguration(const std::wstring& name_value);
 
-// True when the settings file holds a configuration: the program locks at
-// start, and the tray menu offers the lock's own items.
+// What the settings file says about the configuration. None: the file is
+// missing, or reads and holds none (a damaged file included). Unreadable: a
+// file is there that cannot be read now; it may hold one, and the program
+// locks as if it did.
+enum class Configuration { None, Unreadable, Present };
+Configuration ConfigurationIn(SettingsRead read, const std::string& bytes);
+Configuration ReadConfiguration();
+
+// True when the settings file holds a configuration that could be read: the
+// tray menu offers the lock's own items.
 bool Configured();
 
 // The key file's bytes: the section header, "drive" and "name" with the bare

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "lock/key_guard.h"
 
 namespace tolvane {
@@ -31,10 +34,9 @@ TEST(IsBlockedKey, Table) {
       {"Wine Alt+F4", kMsgSysKeyDown, kVkF4, 0, false, true},
       // Flag bit on a plain key message still counts.
       {"Alt flag on WM_KEYDOWN Tab", kMsgKeyDown, kVkTab, kFlagAltDown, false, true},
-      // Ctrl+Esc (Shift does not matter), down and up.
+      // Ctrl+Esc, down and up (Ctrl+Shift+Esc: KeyGuard.ShiftBetweenCtrlAndEscChangesNothing).
       {"Ctrl+Esc down", kMsgKeyDown, kVkEscape, 0, true, true},
       {"Ctrl+Esc up", kMsgKeyUp, kVkEscape, 0, true, true},
-      {"Ctrl+Shift+Esc", kMsgKeyDown, kVkEscape, 0, true, true},
       // Always blocked, with or without modifiers.
       {"LWin down", kMsgKeyDown, kVkLeftWin, 0, false, true},
       {"LWin up", kMsgKeyUp, kVkLeftWin, 0, false, true},
@@ -88,6 +90,7 @@ TEST(IsBlockedKey, Table) {
 TEST(KeyGuard, CtrlFromTheEventStreamOrTheSystem) {
   KeyGuard g;
   EXPECT_FALSE(g.Decide(kMsgKeyDown, kVkEscape, 0, false));
+  EXPECT_FALSE(g.Decide(kMsgKeyUp, kVkEscape, 0, false));
   // Ctrl seen going down in the stream: Esc is blocked even when the system's
   // own answer lags behind.
   EXPECT_FALSE(g.Decide(kMsgKeyDown, kVkLeftControl, 0, false));
@@ -109,6 +112,92 @@ TEST(KeyGuard, CtrlFromTheEventStreamOrTheSystem) {
   EXPECT_TRUE(g.Decide(kMsgKeyDown, kVkEscape, 0, false));
   g.Decide(kMsgKeyUp, kVkControl, 0, false);
   EXPECT_FALSE(g.ctrl_seen_down());
+}
+
+TEST(KeyGuard, ShiftBetweenCtrlAndEscChangesNothing) {
+  // Ctrl+Shift+Esc as the hook sees it, with the left and right Shift codes
+  // that a real keyboard sends and the generic one of injected input: Shift
+  // passes, and Esc is swallowed whether or not the system reports Ctrl yet.
+  constexpr std::uint32_t kVkLeftShift = 0xA0, kVkRightShift = 0xA1;
+  for (std::uint32_t shift : {kVkLeftShift, kVkRightShift, kShift}) {
+    for (bool system_ctrl : {false, true}) {
+      KeyGuard g;
+      EXPECT_FALSE(g.Decide(kMsgKeyDown, kVkLeftControl, 0, system_ctrl));
+      EXPECT_FALSE(g.Decide(kMsgKeyDown, shift, 0, system_ctrl)) << shift;
+      EXPECT_TRUE(g.Decide(kMsgKeyDown, kVkEscape, 0, system_ctrl)) << shift;
+      EXPECT_TRUE(g.Decide(kMsgKeyUp, kVkEscape, 0, system_ctrl)) << shift;
+      EXPECT_FALSE(g.Decide(kMsgKeyUp, shift, 0, system_ctrl)) << shift;
+      EXPECT_TRUE(g.ctrl_seen_down()) << "Shift let go is not Ctrl let go";
+      EXPECT_FALSE(g.Decide(kMsgKeyUp, kVkLeftControl, 0, false));
+    }
+  }
+}
+
+// A release goes the way its press went: the system must never be left with
+// a key down that is up (a Windows key that stays down turns every key let
+// through into a shell shortcut), nor see the release of a press it never saw.
+TEST(KeyGuard, AReleaseIsSwallowedOnlyWhenItsPressWas) {
+  struct Event {
+    std::uint32_t message;
+    std::uint32_t vk;
+    bool swallowed;
+  };
+  const struct {
+    const char* name;
+    std::vector<std::uint32_t> down_before_hook;  // keys the system holds when the hook comes up
+    std::vector<Event> events;
+  } cases[] = {
+      {"Windows key pressed under the hook", {},
+       {{kMsgKeyDown, kVkLeftWin, true}, {kMsgKeyDown, kVkLeftWin, true}, {kMsgKeyUp, kVkLeftWin, true}}},
+      {"Windows key held as the hook comes up: its repeats are kept, its release goes through",
+       {kVkLeftWin},
+       {{kMsgKeyDown, kVkLeftWin, true}, {kMsgKeyDown, kLetterA, false}, {kMsgKeyUp, kLetterA, false},
+        {kMsgKeyUp, kVkLeftWin, false},
+        // The next press is the guard's own again.
+        {kMsgKeyDown, kVkLeftWin, true}, {kMsgKeyUp, kVkLeftWin, true}}},
+      {"right Windows key released with no press seen (the hook had been dropped)", {},
+       {{kMsgKeyUp, kVkRightWin, false}, {kMsgKeyDown, kVkRightWin, true}, {kMsgKeyUp, kVkRightWin, true}}},
+      {"Tab pressed alone, Alt pressed, Tab's repeat is Alt+Tab, Tab released under Alt", {},
+       {{kMsgKeyDown, kVkTab, false}, {kMsgSysKeyDown, kAlt, false}, {kMsgSysKeyDown, kVkTab, true},
+        {kMsgSysKeyUp, kVkTab, false}, {kMsgKeyUp, kAlt, false}}},
+      {"Alt+Tab, Alt released first: the lone Tab release stays kept", {},
+       {{kMsgSysKeyDown, kAlt, false}, {kMsgSysKeyDown, kVkTab, true}, {kMsgKeyUp, kAlt, false},
+        {kMsgKeyDown, kVkTab, true}, {kMsgKeyUp, kVkTab, true},
+        // Tab alone afterwards passes both ways.
+        {kMsgKeyDown, kVkTab, false}, {kMsgKeyUp, kVkTab, false}}},
+      {"Esc pressed, then Ctrl: Esc's release goes through", {},
+       {{kMsgKeyDown, kVkEscape, false}, {kMsgKeyDown, kVkLeftControl, false}, {kMsgKeyUp, kVkEscape, false},
+        {kMsgKeyUp, kVkLeftControl, false}}},
+      {"Ctrl+Esc with Ctrl released first", {},
+       {{kMsgKeyDown, kVkLeftControl, false}, {kMsgKeyDown, kVkEscape, true}, {kMsgKeyUp, kVkLeftControl, false},
+        {kMsgKeyUp, kVkEscape, true}}},
+      {"a key held before the hook that the guard passes anyway", {kLetterA},
+       {{kMsgKeyDown, kLetterA, false}, {kMsgKeyUp, kLetterA, false}}},
+  };
+  for (const auto& c : cases) {
+    KeyGuard g;
+    g.NoteKeysDownForTheSystem([&](std::uint32_t vk) {
+      return std::find(c.down_before_hook.begin(), c.down_before_hook.end(), vk) != c.down_before_hook.end();
+    });
+    for (std::size_t i = 0; i < c.events.size(); ++i) {
+      const Event& e = c.events[i];
+      const std::uint32_t flags = e.message == kMsgSysKeyDown || e.message == kMsgSysKeyUp ? kFlagAltDown : 0;
+      EXPECT_EQ(g.Decide(e.message, e.vk, flags, false), e.swallowed) << c.name << ", event " << i;
+    }
+  }
+}
+
+TEST(KeyGuard, KeysDownForTheSystemLeaveTheGuardsOwnPressesAlone) {
+  KeyGuard g;
+  EXPECT_TRUE(g.Decide(kMsgKeyDown, kVkLeftWin, 0, false));
+  // A re-install looks at the system's keys again: the left Windows key is
+  // up for the system (its press was kept) and must stay the guard's.
+  g.NoteKeysDownForTheSystem([](std::uint32_t vk) { return vk == kVkLeftWin || vk == kVkRightWin; });
+  EXPECT_TRUE(g.Decide(kMsgKeyUp, kVkLeftWin, 0, false));
+  EXPECT_FALSE(g.Decide(kMsgKeyUp, kVkRightWin, 0, false));
+  // Codes beyond a byte reach no table of keys and change nothing.
+  EXPECT_FALSE(g.Decide(kMsgKeyUp, 0x1234, 0, false));
+  EXPECT_FALSE(g.Decide(kMsgKeyDown, 0x1234, 0, false));
 }
 
 TEST(AnswerClose, OnlyTheProgramsOwnCodeTakesTheGuardsDown) {

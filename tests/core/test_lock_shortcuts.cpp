@@ -136,6 +136,50 @@ TEST_F(ShortcutGuardTest, AWriteBackThatFailsKeepsTheFileForTheNextStart) {
   EXPECT_FALSE(file.text_);
 }
 
+// The state file is in the user's own reach: whatever values another
+// program writes there, the next start sets the named features' hot-key bit
+// and nothing else, on the flags the system holds now.
+TEST_F(ShortcutGuardTest, AStateFileSetsNothingButTheHotKeyBits) {
+  std::map<Shortcut, std::uint32_t> cleared;  // as a killed lock left them
+  for (const auto& [s, v] : UsersFlags()) cleared[s] = v & ~kHot;
+  const struct {
+    const char* name;
+    std::string text;
+    std::map<Shortcut, std::uint32_t> after;
+  } cases[] = {
+      {"every bit on", "sticky=0xffffffff\r\nmouse=0xffffffff\r\n",
+       {{Shortcut::StickyKeys, (0x1FF & ~kHot) | kHot},
+        {Shortcut::FilterKeys, 0x7E & ~kHot},
+        {Shortcut::ToggleKeys, 0x22},
+        {Shortcut::HighContrast, 0x7E & ~kHot},
+        {Shortcut::MouseKeys, 0x26}}},
+      {"the hot-key bit alone", "filter=0x00000004\r\ntoggle=0x00000004\r\n",
+       {{Shortcut::StickyKeys, 0x1FF & ~kHot},
+        {Shortcut::FilterKeys, 0x7E},
+        {Shortcut::ToggleKeys, 0x22 | kHot},
+        {Shortcut::HighContrast, 0x7E & ~kHot},
+        {Shortcut::MouseKeys, 0x26 & ~kHot}}},
+  };
+  for (const auto& c : cases) {
+    FakeSettings system;
+    system.flags_ = cleared;
+    FakeFile left;
+    left.text_ = c.text;
+    ShortcutGuard next_start(system, left);
+    next_start.RecoverLeftover();
+    EXPECT_EQ(system.flags_, c.after) << c.name;
+    EXPECT_FALSE(left.text_) << c.name;
+  }
+
+  // A hot key that is on already is left as it is.
+  sys.flags_[Shortcut::StickyKeys] = 0x1FF;
+  file.text_ = "sticky=0x00000004\r\n";
+  ShortcutGuard g(sys, file);
+  g.RecoverLeftover();
+  EXPECT_EQ(sys.writes, 0);
+  EXPECT_EQ(sys.flags_, UsersFlags());
+}
+
 TEST_F(ShortcutGuardTest, DamagedFilesSetNothing) {
   const struct {
     const char* name;

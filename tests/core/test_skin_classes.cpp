@@ -1,6 +1,9 @@
 // Which windows the skin engine takes on.
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "resource.h"
 #include "skin/skin_classes.h"
 
 namespace tolvane::skin {
@@ -8,11 +11,21 @@ namespace {
 
 TEST(SkinClasses, ClassifiesByLowerCasedName) {
   struct Case {
-    const wchar_t* name;
+    std::wstring_view name;
     SkinKind kind;
     bool activation;
   };
   const Case cases[] = {
+      // The classes the program registers for its windows, under the very
+      // names it registers: a renamed class that the skin lists miss would
+      // leave that window plain.
+      {TOLVANE_FORM1_CLASS, SkinKind::Form, true},
+      {TOLVANE_FORM2_CLASS, SkinKind::Form, true},
+      {TOLVANE_FORM3_CLASS, SkinKind::Form, true},
+      {TOLVANE_FORM5_CLASS, SkinKind::Form, true},
+      {TOLVANE_ABOUT_CLASS, SkinKind::Form, true},
+      {TOLVANE_COVER_CLASS, SkinKind::None, false},  // the plain cover over other monitors
+      // Classes of the system and of other form packages, matched whatever their case.
       {L"Button", SkinKind::Button, false},
       {L"BUTTON", SkinKind::Button, false},
       {L"ThunderRT6CommandButton", SkinKind::Button, false},
@@ -21,22 +34,22 @@ TEST(SkinClasses, ClassifiesByLowerCasedName) {
       {L"ThunderRT6FormDC", SkinKind::Form, true},
       {L"ThunderFormDC", SkinKind::Form, true},
       {L"Form", SkinKind::Form, true},
-      {L"TolvaneForm1", SkinKind::Form, true},
-      {L"TolvaneForm2", SkinKind::Form, true},
-      {L"TolvaneForm3", SkinKind::Form, true},
-      {L"TolvaneForm5", SkinKind::Form, true},
-      {L"TolvaneAbout", SkinKind::Form, true},
       {L"NewHelpClass", SkinKind::None, true},  // activates but is never skinned
-      {L"TolvaneCover", SkinKind::None, false},
       {L"Edit", SkinKind::None, false},
       {L"Buttons", SkinKind::None, false},
       {L"#32771", SkinKind::None, false},
       {L"", SkinKind::None, false},
   };
   for (const Case& c : cases) {
-    const std::wstring_view name(c.name);
-    EXPECT_EQ(ClassifyWindowClass(name), c.kind) << std::string(name.begin(), name.end());
-    EXPECT_EQ(IsActivationClass(name), c.activation) << std::string(name.begin(), name.end());
+    const std::string shown(c.name.begin(), c.name.end());
+    EXPECT_EQ(ClassifyWindowClass(c.name), c.kind) << shown;
+    EXPECT_EQ(IsActivationClass(c.name), c.activation) << shown;
+    // Upper-cased, the same window: the lookup ignores case.
+    std::wstring upper(c.name);
+    for (wchar_t& ch : upper) {
+      if (ch >= L'a' && ch <= L'z') ch = static_cast<wchar_t>(ch - L'a' + L'A');
+    }
+    EXPECT_EQ(ClassifyWindowClass(upper), c.kind) << shown << " upper-cased";
   }
 }
 

@@ -128,6 +128,64 @@ TEST(StopRunning, GivesUpAndSaysSoWhenCopiesKeepComingBack) {
   EXPECT_EQ(std::count(copies.log.begin(), copies.log.end(), 'L'), 8);
 }
 
+constexpr wchar_t kInstalled[] = L"C:\\Program Files (x86)\\Tolvane\\tolvane.exe";
+constexpr std::uint32_t kOwnSession = 2;
+
+// The processes named tolvane.exe that an administrator's uninstall may meet.
+std::vector<ProcessEntry> Table() {
+  return {
+      {10, L"C:\\Program Files (x86)\\Tolvane\\tolvane.exe", kOwnSession},  // the lock
+      {11, L"c:\\PROGRAM FILES (X86)\\tolvane\\TOLVANE.EXE", kOwnSession},  // its watchdog, other case
+      {20, L"C:\\Program Files (x86)\\Tolvane\\tolvane.exe", 3},            // another user's lock
+      {30, L"D:\\Tools\\Tolvane\\tolvane.exe", kOwnSession},                // a portable copy
+      {31, L"C:\\Program Files (x86)\\Tolvane2\\tolvane.exe", kOwnSession}, // a second install
+      {32, L"C:\\Program Files (x86)\\Tolvane\\tolvane.exe.bak", kOwnSession},
+      {33, L"C:\\Program Files (x86)\\Tolvane\\sub\\tolvane.exe", kOwnSession},
+      {40, L"", kOwnSession},                                                  // image not told
+  };
+}
+
+TEST(StopRunning, OnlyCopiesOfTheInstalledExeInTheOwnSessionAreChosen) {
+  const CopySelection s = SelectCopies(Table(), kInstalled, kOwnSession);
+  EXPECT_EQ(s.to_stop, (std::vector<std::uint32_t>{10, 11}));
+  EXPECT_EQ(s.elsewhere, (std::vector<std::uint32_t>{20}));
+
+  // No installed exe to compare with: nothing is chosen at all.
+  const CopySelection none = SelectCopies(Table(), L"", kOwnSession);
+  EXPECT_TRUE(none.to_stop.empty());
+  EXPECT_TRUE(none.elsewhere.empty());
+
+  // Only ASCII letters fold: the file system's case rules for these names
+  // are not guessed beyond them.
+  EXPECT_TRUE(SameImagePath(L"C:\\Tolvane\\A.exe", L"c:\\tolvane\\a.EXE"));
+  EXPECT_FALSE(SameImagePath(L"C:\\锁\\a.exe", L"C:\\钥\\a.exe"));
+  EXPECT_FALSE(SameImagePath(L"C:\\T\\a.exe", L"C:\\T\\a.ex"));
+}
+
+// The process table behind the helper's looks: only what SelectCopies
+// chooses is suspended and ended, and the rest runs on.
+TEST(StopRunning, EndsTheChosenCopiesAndLeavesEveryOtherProcessRunning) {
+  class Table_ : public RunningCopies {
+   public:
+    std::vector<ProcessEntry> table = Table();
+    std::vector<std::uint32_t> touched;
+    std::vector<std::uint32_t> List() override { return SelectCopies(table, kInstalled, kOwnSession).to_stop; }
+    void Suspend(std::uint32_t id) override { touched.push_back(id); }
+    void End(std::uint32_t id) override {
+      touched.push_back(id);
+      table.erase(std::remove_if(table.begin(), table.end(), [id](const ProcessEntry& p) { return p.id == id; }),
+                  table.end());
+    }
+    void Pause(int) override {}
+  } copies;
+
+  EXPECT_TRUE(StopAllCopies(copies));
+  EXPECT_EQ(copies.touched, (std::vector<std::uint32_t>{10, 11, 10, 11}));
+  std::vector<std::uint32_t> left;
+  for (const auto& p : copies.table) left.push_back(p.id);
+  EXPECT_EQ(left, (std::vector<std::uint32_t>{20, 30, 31, 32, 33, 40}));
+}
+
 TEST(StopRunning, NothingRunningIsDoneAfterTheQuietLooks) {
   PairedCopies copies;
   EXPECT_TRUE(StopAllCopies(copies));

@@ -7,6 +7,7 @@ own, and a clock for the unlock)."""
 
 from __future__ import annotations
 
+import ctypes
 import json
 import math
 import os
@@ -95,6 +96,15 @@ def encipher(password: str) -> str:
             r = math.floor(g.next() * 96)
             out.append(chr((c - 32 + r) % 95 + 32))
     return "".join(out)
+
+
+# Pairs worked out by hand from the published generator and cipher rules, not
+# by encipher(): a wrong constant shared by encipher() and the program would
+# pass every byte check made with encipher(), but none made with these.
+KNOWN_CIPHERS = {
+    "password123": 'tU3"3:rvD)M',
+    "~~~~~~~~": "#r>-:I~1",
+}
 
 
 def decipher(cipher: str) -> str:
@@ -321,6 +331,71 @@ class ExitClock(Background):
         if last.get("drive_qpc") is not None:
             out["drive"] = last["drive_qpc"] / freq
         return out
+
+
+class KeyFileReads:
+    """Counts, from the host, how often a program has read the key file in a
+    drive's folder (inotify: the file closed after a read). Every look of a
+    drive watch at that drive reads its key file, so the count is the watch's
+    tick as a test can see it: wait for it instead of sleeping a tick."""
+
+    _IN_CLOSE_NOWRITE = 0x10
+    _HEADER = struct.Struct("iIII")
+
+    def __init__(self, folder: Path, name: str = "tolvane.com"):
+        self.name = name.encode()
+        self.count = 0
+        self._libc = ctypes.CDLL(None, use_errno=True)
+        self.fd = self._libc.inotify_init1(os.O_NONBLOCK | os.O_CLOEXEC)
+        if self.fd < 0:
+            raise OSError(ctypes.get_errno(), "inotify_init1")
+        if self._libc.inotify_add_watch(self.fd, str(folder).encode(), self._IN_CLOSE_NOWRITE) < 0:
+            err = ctypes.get_errno()
+            os.close(self.fd)
+            raise OSError(err, f"inotify_add_watch {folder}")
+
+    def reads(self) -> int:
+        while True:
+            try:
+                data = os.read(self.fd, 65536)
+            except BlockingIOError:
+                return self.count
+            at = 0
+            while at < len(data):
+                _, mask, _, size = self._HEADER.unpack_from(data, at)
+                name = data[at + self._HEADER.size:at + self._HEADER.size + size].rstrip(b"\0")
+                at += self._HEADER.size + size
+                if mask & self._IN_CLOSE_NOWRITE and name == self.name:
+                    self.count += 1
+
+    def wait_reads(self, more: int = 1, timeout: float = 10.0, what: str = "a look at the key file") -> int:
+        """Waits until `more` further reads have come; returns the count."""
+        target = self.reads() + more
+        return rig.wait_until(lambda: (lambda n: n if n >= target else None)(self.reads()), timeout,
+                              what=what)
+
+    def close(self):
+        if self.fd >= 0:
+            os.close(self.fd)
+            self.fd = -1
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+def wait_for_screen(prog: rig.Program, label: str, check, timeout: float = 10.0, what: str = "the screen"):
+    """Takes screenshots until check(image) holds; returns the last one's path.
+    A window's face may be painted a moment after the window shows."""
+    from PIL import Image
+
+    def shot():
+        path = prog.screenshot(label)
+        with Image.open(path) as im:
+            return path if check(im.convert("RGB")) else None
+    return rig.wait_until(shot, timeout, interval=0.2, what=what)
 
 
 def host_qpc_seconds() -> float:

@@ -38,6 +38,7 @@ IDOK = 1
 FONT_STYLE_COMBO = 0x471
 FONT_SIZE_COMBO = 0x472
 FONT_COLOUR_COMBO = 0x473
+CB_GETCOUNT = 0x0146
 CB_GETCURSEL = 0x0147
 CB_GETITEMHEIGHT = 0x0154
 CB_GETTOPINDEX = 0x015B
@@ -309,8 +310,12 @@ def choose_font(prog, size_steps: int, style_index: int, colour) -> dict:
     OK. Returns what the chooser showed before OK."""
     session = prog.session
     prog.wait_window(DIALOG, "visible", 5)
-    time.sleep(0.5)  # the chooser fills its lists after it shows
-    current = session.wintool("sendto", DIALOG, FONT_SIZE_COMBO, CB_GETCURSEL, 0, 0)["result"]
+    # The chooser fills its lists after it shows, and selects the current
+    # size last.
+    sendto = lambda combo, msg: session.wintool("sendto", DIALOG, combo, msg, 0, 0)["result"]  # noqa: E731
+    current = rig.wait_until(
+        lambda: (lambda sel: sel + 1 if sel >= 0 and sendto(FONT_STYLE_COMBO, CB_GETCOUNT) >= 4 else None)(
+            sendto(FONT_SIZE_COMBO, CB_GETCURSEL)), 10, interval=0.1, what="the font chooser's lists") - 1
     _click_list_index(prog, FONT_SIZE_COMBO, current + size_steps)
     _click_list_index(prog, FONT_STYLE_COMBO, style_index)
 
@@ -335,10 +340,9 @@ def choose_font(prog, size_steps: int, style_index: int, colour) -> dict:
 def choose_file(prog, path: Path):
     """Types a full path into the open-file chooser that is up and presses Return."""
     prog.wait_window(DIALOG, "visible", 5)
-    time.sleep(0.5)
-    snap = snapshot(prog, DIALOG)
-    name_box = [c for c in snap["children"] if c["class"] == "Edit" and c["visible"]]
-    assert name_box, "no file name box in the chooser"
+    name_box = rig.wait_until(lambda: [c for c in snapshot(prog, DIALOG)["children"]
+                                       if c["class"] == "Edit" and c["visible"]], 10, interval=0.1,
+                              what="the file name box in the chooser")
     left, top, right, bottom = name_box[0]["rect"]
     prog.session.click((left + right) // 2, (top + bottom) // 2)
     prog.session.xdotool("type", "--delay", 20, rig.winpath(path))

@@ -154,9 +154,19 @@ def test_installed_program_starts_into_the_setup_window_and_locks_once_configure
     assert prog.wait_exit(5) == 0
 
 
+@pytest.fixture
+def system_settings(wine_session):
+    """The configuration in the system's Windows folder, where the program
+    finds it when Windows starts it; taken away again after the test."""
+    path = wine_session.host_path(r"C:\windows\vemro.qarn")
+    path.write_bytes(settings_bytes("E:", CIPHER))
+    yield path
+    path.unlink(missing_ok=True)
+
+
 @pytest.mark.parametrize("args, kept", [([], True), (["/REMOVECONFIG"], False)], ids=["keep", "remove"])
 def test_silent_uninstall_ends_the_lock_removes_everything_and_keeps_the_configuration_unless_told(
-        wine_session, installed, installed_tolvane, args, kept):
+        wine_session, installed, installed_tolvane, system_settings, args, kept):
     prog = installed_tolvane
     start_locked(prog, settings_bytes("E:", CIPHER))
     usb = prog.plug("e")
@@ -165,6 +175,8 @@ def test_silent_uninstall_ends_the_lock_removes_everything_and_keeps_the_configu
     # The lock and its watchdog are both ended, neither brought back by the
     # other (a watchdog that sees its lock die alone starts it again and locks
     # the session: the person uninstalling would find their own PC locked).
+    # The uninstaller is started with "windir" naming the lock's own folder:
+    # it must go by the system's Windows folder all the same.
     assert uninstall(wine_session, installed, *args, windir=prog.windir) == set()
     rig.wait_until(lambda: not prog.alive(), 10, interval=0.2, what="the running lock to be ended")
     assert not prog.processes(), "a process of the installed exe (the lock's watchdog?) is left"
@@ -173,7 +185,8 @@ def test_silent_uninstall_ends_the_lock_removes_everything_and_keeps_the_configu
     assert not wine_session.host_path(START_MENU).exists()
     assert run_value(wine_session) == {32: None, 64: None}
     assert wine_session.reg_query(UNINST_KEY, 32) is None and wine_session.reg_query(UNINST_KEY, 64) is None
-    assert prog.settings_file.exists() == kept
+    assert system_settings.exists() == kept
+    assert prog.settings_file.exists(), "a file in the folder the uninstaller's windir named was removed"
     assert (usb / "tolvane.com").read_bytes() == key_bytes("E:", CIPHER)
 
 

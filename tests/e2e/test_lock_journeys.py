@@ -6,32 +6,29 @@ must not cost a user the configuration they have.
 The journeys themselves run on the 32-bit release as well as on the 64-bit
 build (both_builds): the release is the file people get."""
 
-import contextlib
 import random
 import time
-from pathlib import Path
 
 import pytest
 
 import rig
-from journey_support import (APPEARANCE, FORM2, FORM5, IDC_FORM2_LABEL1_0, IDC_FORM2_TEXT9, CIPHER_PREFIX,
-                             ExitClock, KeySpy, call_up_box, encipher, enter_setup, ini_bytes, key_bytes,
-                             message_box, dismiss_box, pixel, press_without_lock, read_only_drive, settings_bytes,
-                             start_locked, type_text)
+from journey_support import (APPEARANCE, FORM2, FORM5, IDC_FORM2_LABEL1_0, IDC_FORM2_TEXT9, CIPHER_PREFIX, KNOWN_CIPHERS,
+                             KeyFileReads, call_up_box, encipher, enter_setup, ini_bytes, key_bytes, lock_face_up,
+                             message_box, dismiss_box, read_only_drive, settings_bytes, start_locked, type_text,
+                             wait_for_screen)
 from rig import (FORM1, IDC_FORM1_COMMAND1, IDC_FORM1_COMMAND2, IDC_FORM1_LABEL3, IDC_FORM1_TEXT1,
                  IDC_FORM1_TEXT2)
 
 PASSWORD = "Usb-Key7"
 CIPHER = encipher(PASSWORD)
 
-# The drive watch looks once a second; each look from the test side starts a
-# Wine helper, and the program needs a moment to end.
-TICK = 1.0
-MARGIN = 0.5
+# The drive watch looks once a second. How soon a key drive ends the lock is a
+# figure of tools/bench_unlock.py; the tests wait generously for the outcome,
+# so that a loaded machine does not fail them.
+UNLOCK_TIMEOUT = 10.0
 
 SETUP_BALLOON = "在这里使用右键可以进入界面设置哦！"
 UNCONFIGURED_BALLOON = "你还没有配置Tolvane哦！"
-SC_CLOSE = 0xF060
 IDC_FORM5_CLOSE = 5040
 
 
@@ -74,39 +71,29 @@ def lock_is_up(prog):
     return snap is not None and snap["visible"] and prog.alive()
 
 
-def lock_state(prog) -> str:
-    """What a failed lock_is_up saw, for its message: the lock window, and
-    how the program ended if it did (a watchdog's restart shows as a
-    process started with --watched)."""
-    snap = prog.snapshot(FORM2)
-    window = "no lock window" if snap is None else \
-        f"lock window visible {snap['visible']} with {len(snap['children'])} controls"
-    ended = None if prog.alive() else prog.session.wintool("waitexit", prog.pid, 0)
-    lines = []
-    for pid in prog.session.processes(prog.exe.name):
-        with contextlib.suppress(OSError):
-            lines.append(Path(f"/proc/{pid}/cmdline").read_bytes().split(b"\0")[1:2])
-    return f"{window}; program {prog.pid} {'running' if ended is None else f'ended: {ended}'}; processes {lines}"
-
-
 # -- configure, lock, unlock by the key drive ---------------------------------
 
 
 @pytest.mark.both_builds
 def test_save_in_setup_window_writes_both_files_and_next_start_locks(tolvane):
+    # A password whose cipher is known from outside this model: the written
+    # bytes are checked against the model and against the fixed pair.
+    password, cipher = "password123", KNOWN_CIPHERS["password123"]
+    assert encipher(password) == cipher
     usb = tolvane.plug("e")
     tolvane.start()
     assert not tolvane.settings_file.exists()
     choose_drive(tolvane, 0, "E:")
-    fill_passwords(tolvane, PASSWORD)
+    fill_passwords(tolvane, password)
     tolvane.click_control(IDC_FORM1_COMMAND1)
 
     # The setup window leaves the screen; the appearance window may take over.
     rig.wait_until(lambda: (lambda s: s is None or not s["visible"])(tolvane.snapshot()), 5,
                    what="the setup window to go")
     assert tolvane.settings_file.read_bytes() == (
-        "[Option]\r\ndrive=E:\r\nname=" + CIPHER_PREFIX + CIPHER + "\r\n").encode("cp936")
-    assert (usb / "tolvane.com").read_bytes() == ("[Option]\r\ndrive=E:\r\nname=" + CIPHER + "\r\n").encode("cp936")
+        "[Option]\r\ndrive=E:\r\nname=" + CIPHER_PREFIX + 'tU3"3:rvD)M' + "\r\n").encode("cp936")
+    assert (usb / "tolvane.com").read_bytes() == b'[Option]\r\ndrive=E:\r\nname=tU3"3:rvD)M\r\n'
+    assert tolvane.settings_file.read_bytes() == settings_bytes("E:", cipher)
     form5 = tolvane.snapshot(FORM5)
     if form5 is not None:
         tolvane.screenshot("appearance-window")
@@ -123,41 +110,47 @@ def test_save_in_setup_window_writes_both_files_and_next_start_locks(tolvane):
     form1 = tolvane.snapshot(FORM1)
     assert form1 is not None and not form1["visible"]
     assert tolvane.tray(form1["hwnd"])["known"], "the hidden setup window keeps its tray icon"
-    time.sleep(1.5)  # the first tick of the watch, and a finished paint
-    shot = tolvane.screenshot("locked")
     # The background picture, stretched over the whole screen: a patch of the
-    # screen has the colour of the same patch of the picture.
+    # screen has the colour of the same patch of the picture. The cover goes
+    # up dark first and the face follows: wait for the face, then its paint.
+    rig.wait_until(lambda: lock_face_up(tolvane), 10, what="the lock's face")
     from PIL import Image, ImageStat
-    with Image.open(rig.REPO / "resources" / "background.jpg") as pic, Image.open(shot) as screen:
-        box = (700, 40, 1000, 300)
+    box = (700, 40, 1000, 300)
+    with Image.open(rig.REPO / "resources" / "background.jpg") as pic:
         want = ImageStat.Stat(pic.convert("RGB").resize((1024, 768)).crop(box)).mean
-        got = ImageStat.Stat(screen.convert("RGB").crop(box)).mean
-    assert all(abs(g - w) < 20 for g, w in zip(got, want)), (got, want)
-    assert pixel(shot, 1000, 20) != (0, 0, 0)
+    seen = []
+
+    def painted(screen):
+        seen[:] = [ImageStat.Stat(screen.crop(box)).mean, screen.getpixel((1000, 20))]
+        return all(abs(g - w) < 20 for g, w in zip(seen[0], want)) and seen[1] != (0, 0, 0)
+    try:
+        wait_for_screen(tolvane, "locked", painted, what="the background picture on the lock")
+    except TimeoutError as e:
+        raise AssertionError(f"{e}: mean {seen[0]} for {want}, pixel {seen[1]}") from None
 
     # The key drive comes back: the lock lets go.
     tolvane.plug("e", folder=usb)
-    assert tolvane.wait_exit(TICK + MARGIN + 2) == 0
+    assert tolvane.wait_exit(UNLOCK_TIMEOUT) == 0
 
 
-def test_key_file_on_any_removable_drive_ends_the_program_within_a_tick(tolvane):
+def test_key_file_on_any_removable_drive_ends_the_program(tolvane):
     # Saved for E:, but the key file now sits on a stick that shows up as H:.
     start_locked(tolvane, settings_bytes("E:", CIPHER))
     hwnd = tolvane.form1_hwnd
     assert tolvane.tray(hwnd)["known"]
     stick = tolvane.drive_folder("h")
     (stick / "tolvane.com").write_bytes(key_bytes("E:", CIPHER))
-    time.sleep(1.2)  # a tick or so with no key drive: the lock stays
+    # A tick that looked at a drive with another key: the lock stays.
+    other = tolvane.drive_folder("d")
+    (other / "tolvane.com").write_bytes(key_bytes("D:", encipher("another-pw")))
+    with KeyFileReads(other) as looks:
+        tolvane.plug("d", folder=other)
+        looks.wait_reads(2, what="two ticks that looked at D:")
     assert lock_is_up(tolvane)
 
-    with ExitClock(tolvane.session, tolvane.pid, 10, "h") as clock:
-        tolvane.plug("h", folder=stick)
-        times = clock.result(10)
-    assert "exit" in times, "the program did not end"
-    latency = times["exit"] - times["drive"]
-    assert 0 <= latency <= TICK + MARGIN, f"ended {latency:.3f} s after the drive appeared"
-    assert tolvane.wait_exit(1) == 0
-    rig.wait_until(lambda: not tolvane.tray(hwnd)["icons"], 2, what="the tray icon to go")
+    tolvane.plug("h", folder=stick)
+    assert tolvane.wait_exit(UNLOCK_TIMEOUT) == 0
+    rig.wait_until(lambda: not tolvane.tray(hwnd)["icons"], 5, what="the tray icon to go")
     assert tolvane.tray(hwnd)["known"] is False
 
 
@@ -171,20 +164,22 @@ def test_old_pair_whose_cipher_ends_in_a_blank_still_unlocks_by_drive(tolvane):
     usb = tolvane.drive_folder("e")
     (usb / "tolvane.com").write_bytes(key_bytes("E:", cipher))
     tolvane.plug("e", folder=usb)
-    assert tolvane.wait_exit(TICK + 2 * MARGIN + 1) == 0
+    assert tolvane.wait_exit(UNLOCK_TIMEOUT) == 0
 
 
 def test_key_file_with_another_cipher_is_refused_on_its_line_and_the_lock_stays(tolvane):
     start_locked(tolvane, settings_bytes("E:", CIPHER))
-    (tolvane.drive_folder("e") / "tolvane.com").write_bytes(key_bytes("E:", encipher("another-pw")))
+    stick = tolvane.drive_folder("e")
+    (stick / "tolvane.com").write_bytes(key_bytes("E:", encipher("another-pw")))
     # A tick may come between the two plugs: wait for a tick that saw both.
     tolvane.plug("e")
     tolvane.plug("f")  # a stick without a key file
     rig.wait_until(lambda: [tolvane.text(line(i), cls=FORM2) for i in range(2)] ==
                    ["你插入的可移动磁盘 E: 密码验证失败哦！", "你插入的可移动磁盘 F: 无效哦，换个磁盘试试！"],
-                   TICK + MARGIN + 2, what="the refusal on E:'s line and F:'s line")
+                   UNLOCK_TIMEOUT, what="the refusal on E:'s line and F:'s line")
     assert [tolvane.text(line(i), cls=FORM2) for i in range(2, 6)] == [""] * 4
-    time.sleep(TICK + 0.5)  # another tick looks again, and refuses again
+    with KeyFileReads(stick) as looks:
+        looks.wait_reads(2, what="two more ticks that read E:'s key")  # they look again, and refuse again
     assert lock_is_up(tolvane)
     assert tolvane.text(line(0), cls=FORM2) == "你插入的可移动磁盘 E: 密码验证失败哦！"
     tolvane.screenshot("refused")
@@ -220,48 +215,6 @@ def test_setup_box_replaces_the_lock_by_the_setup_window_with_a_hint(tolvane):
     time.sleep(0.5)
     tolvane.screenshot("setup-with-hint")
     assert tolvane.alive()
-
-
-# -- what must not get past the lock ---------------------------------------------
-
-
-@pytest.mark.both_builds
-def test_close_requests_and_shell_keys_leave_the_lock_up(tolvane):
-    spy = KeySpy(tolvane.session, bits=tolvane.bits)
-    try:
-        # The spy's hook, installed before the program's, sees what the
-        # program passes on. First, with no lock up, it sees the Windows key.
-        press_without_lock(tolvane, "super")
-        spy.wait_lines(lambda ls: any(e.get("vk") == 91 for e in ls), 5, "the Windows key at the spy")
-
-        start_locked(tolvane, settings_bytes("E:", CIPHER))
-        seen_before = len(spy.events())
-        tolvane.send(FORM2, rig.WM_CLOSE)
-        tolvane.post(FORM2, rig.WM_SYSCOMMAND, SC_CLOSE)
-        tolvane.keys("alt+F4")
-        # The hidden setup window too: it keeps the tray icon.
-        tolvane.send(FORM1, rig.WM_CLOSE)
-        time.sleep(0.5)
-        assert lock_is_up(tolvane), lock_state(tolvane)
-        assert tolvane.snapshot(FORM1) is not None and tolvane.tray()["known"], "the setup window closed under the lock"
-
-        # Shell keys, then keys that must pass, as a control.
-        tolvane.keys("super", "Super_R", "Menu", "alt+Tab", "alt+Escape", "ctrl+Escape", "ctrl+shift+Escape",
-                     "F5", "Escape")
-        spy.wait_lines(lambda ls: [e for e in ls if "vk" in e][-1:] == [{"msg": 0x101, "vk": 27, "flags": 128}], 5,
-                       "the plain Escape at the spy")
-        events = spy.events()[seen_before:]
-        downs = [e["vk"] for e in events if e["msg"] in (0x100, 0x104)]
-        # Windows keys and the menu key: neither half gets through.
-        assert not [e for e in events if e["vk"] in (91, 92, 93)], events
-        # Of Tab, F4 and Esc only the lone Escape comes down; Alt, Ctrl, Shift and F5 pass.
-        assert [vk for vk in downs if vk in (9, 27, 115)] == [27], events
-        assert 116 in downs and 164 in downs and 162 in downs, events
-        lock = tolvane.snapshot(FORM2)
-        assert lock["visible"] and lock["foreground"] and tolvane.alive()
-        tolvane.screenshot("still-locked")
-    finally:
-        spy.close()
 
 
 # -- setup-window safeguards ---------------------------------------------------------
@@ -333,102 +286,89 @@ def test_password_whose_cipher_starts_with_a_blank_opens_the_lock_by_drive(tolva
     tolvane.pull("e")
     start_locked(tolvane, tolvane.settings_file.read_bytes())
     tolvane.plug("h", folder=usb)
-    assert tolvane.wait_exit(TICK + MARGIN + 5) == 0
+    assert tolvane.wait_exit(UNLOCK_TIMEOUT) == 0
 
 
-def test_drive_that_refuses_the_write_keeps_its_key_and_still_opens_the_lock(tolvane):
-    before = settings_bytes("G:", CIPHER, *APPEARANCE)
-    old_key = key_bytes("G:", CIPHER)
-    try:
-        ro = read_only_drive(tolvane, "g", files={"tolvane.com": old_key}, plug=False)
-    except PermissionError as e:
-        pytest.skip(str(e))
-    start_locked(tolvane, before)
-    enter_setup(tolvane, PASSWORD)
-    # Plugged only now: its key matches, and the drive watch would end the lock.
-    plug_into_setup(tolvane, "g", ro)
-    choose_drive(tolvane, 0, "G:")
-    fill_passwords(tolvane, "Fresh-Pw2")
-    tolvane.click_control(IDC_FORM1_COMMAND1)
-    box = message_box(tolvane)
-    assert box["text"] == "G: 拒绝写入！磁盘被写保护。\r\n\r\n请去掉写保护或使用另一张磁盘。"
-    dismiss_box(tolvane)
-    assert (ro / "tolvane.com").read_bytes() == old_key
-    assert tolvane.settings_file.read_bytes() == before
-    tolvane.kill()
+WRITE_PROTECTED = "拒绝写入！磁盘被写保护。\r\n\r\n请去掉写保护或使用另一张磁盘。"
 
-    # Next start: locked, and the untouched stick still opens it.
-    tolvane.pull("g")
-    start_locked(tolvane, before)
-    tolvane.plug("g", folder=ro)
-    assert tolvane.wait_exit(TICK + MARGIN + 5) == 0
-
-
-def test_settings_file_that_cannot_be_read_refuses_the_save_and_names_it(tolvane):
-    # Something the program cannot read stands where the settings file goes:
-    # never taken for "no settings yet" and replaced.
-    tolvane.settings_file.mkdir()
-    usb = tolvane.plug("e")
-    tolvane.start()
-    choose_drive(tolvane, 0, "E:")
-    fill_passwords(tolvane, PASSWORD)
-    tolvane.click_control(IDC_FORM1_COMMAND1)
-    box = message_box(tolvane)
-    time.sleep(0.5)
-    tolvane.screenshot("settings-unreadable")
-    assert box["text"].startswith("配置文件无法读取：\r\n")
-    assert box["text"].split("\r\n")[1].endswith("\\vemro.qarn")
-    dismiss_box(tolvane)
-    assert not (usb / "tolvane.com").exists(), "nothing written to the drive"
-    assert tolvane.settings_file.is_dir()
-    assert tolvane.snapshot()["visible"]
-
-
-@pytest.mark.both_builds
-def test_refused_save_to_a_write_protected_drive_keeps_the_configuration(tolvane):
-    before = settings_bytes("E:", CIPHER, *APPEARANCE)
-    try:
-        ro = read_only_drive(tolvane, "g")
-    except PermissionError as e:
-        pytest.skip(str(e))
-    start_locked(tolvane, before)
-    enter_setup(tolvane, PASSWORD)
-    choose_drive(tolvane, 0, "G:")
-    fill_passwords(tolvane, "Fresh-Pw2")
-    tolvane.click_control(IDC_FORM1_COMMAND1)
-    box = message_box(tolvane)
-    time.sleep(0.5)
-    tolvane.screenshot("write-protected")
-    assert tolvane.settings_file.read_bytes() == before
-    assert not (ro / "tolvane.com").exists()
-    assert box["snap"]["owner"] == tolvane.snapshot()["hwnd"]
+# Saves that something refuses, and what must survive them. The drive's letter;
+# what stands in the way; the key file on the drive beforehand (None: none);
+# whether that key opens this lock; and a check of the box's text.
+REFUSED_SAVES = {
     # Under Wine a read-only file system refuses the write with "access
     # denied" (error 5), the platform copy's "permission denied": the
     # refused-write message, as for a locked SD card.
-    assert box["text"] == "G: 拒绝写入！磁盘被写保护。\r\n\r\n请去掉写保护或使用另一张磁盘。"
-    dismiss_box(tolvane)
-    assert tolvane.snapshot()["visible"], "the setup window stays for another try"
-    assert tolvane.settings_file.read_bytes() == before
+    "write-protected drive": ("g", "read-only drive", None, False, lambda t: t == "G: " + WRITE_PROTECTED),
+    # Its key matches: it must keep opening the lock after the refused save.
+    "write-protected drive with its key": ("g", "read-only drive", key_bytes("G:", CIPHER), True,
+                                           lambda t: t == "G: " + WRITE_PROTECTED),
+    # Not the write-protect text: the drive takes writes, the old key file doesn't.
+    "read-only key file": ("e", "read-only key file", key_bytes("E:", "an older cipher"), False,
+                           lambda t: t.startswith("E: 写入失败！")),
+    # Something the program cannot read stands where the settings file goes:
+    # never taken for "no settings yet" and replaced.
+    "unreadable settings file": ("e", "settings file a folder", None, False,
+                                 lambda t: t.startswith("配置文件无法读取：\r\n")
+                                 and t.split("\r\n")[1].endswith("\\vemro.qarn")),
+}
 
 
-def test_refused_save_over_a_read_only_key_file_keeps_the_configuration(tolvane):
-    before = settings_bytes("E:", CIPHER, *APPEARANCE)
-    usb = tolvane.plug("e")
-    key = usb / "tolvane.com"
-    old_key = key_bytes("E:", "an older cipher")  # must not open this lock
-    key.write_bytes(old_key)
-    key.chmod(0o444)
-    start_locked(tolvane, before)
-    enter_setup(tolvane, PASSWORD)
-    choose_drive(tolvane, 0, "E:")
+@pytest.mark.both_builds
+@pytest.mark.parametrize("case", REFUSED_SAVES.values(), ids=REFUSED_SAVES.keys())
+def test_refused_save_keeps_the_configuration_and_the_key(tolvane, case):
+    letter, obstacle, old_key, opens, text_is = case
+    drive = letter.upper() + ":"
+    files = {"tolvane.com": old_key} if old_key is not None else {}
+    if obstacle == "read-only drive":
+        try:
+            folder = read_only_drive(tolvane, letter, files=files, plug=False)
+        except PermissionError as e:
+            pytest.skip(str(e))
+    else:
+        folder = tolvane.drive_folder(letter)
+        for name, data in files.items():
+            (folder / name).write_bytes(data)
+            if obstacle == "read-only key file":
+                (folder / name).chmod(0o444)
+    key = folder / "tolvane.com"
+
+    if obstacle == "settings file a folder":
+        tolvane.settings_file.mkdir()
+        before = None
+        tolvane.plug(letter, folder=folder)
+        tolvane.start()
+    else:
+        before = settings_bytes(drive, CIPHER, *APPEARANCE)
+        start_locked(tolvane, before)
+        enter_setup(tolvane, PASSWORD)
+        # Plugged only now: a matching key would end the lock at once.
+        plug_into_setup(tolvane, letter, folder)
+    choose_drive(tolvane, 0, drive)
     fill_passwords(tolvane, "Fresh-Pw2")
     tolvane.click_control(IDC_FORM1_COMMAND1)
     box = message_box(tolvane)
-    # Not the write-protect text: the drive takes writes, the old key file doesn't.
-    assert box["text"].startswith("E: 写入失败！")
+    tolvane.screenshot("refused")
+    assert text_is(box["text"]), box["text"]
+    assert box["snap"]["owner"] == tolvane.snapshot()["hwnd"]
     dismiss_box(tolvane)
-    assert tolvane.settings_file.read_bytes() == before
-    assert key.read_bytes() == old_key
+
+    assert tolvane.snapshot()["visible"], "the setup window stays for another try"
+    if before is None:
+        assert tolvane.settings_file.is_dir()
+    else:
+        assert tolvane.settings_file.read_bytes() == before
+    if old_key is None:
+        assert not key.exists(), "nothing written to the drive"
+    else:
+        assert key.read_bytes() == old_key
+
+    if opens:
+        # Next start: locked, and the untouched stick still opens it.
+        tolvane.kill()
+        tolvane.pull(letter)
+        start_locked(tolvane, before)
+        tolvane.plug(letter, folder=folder)
+        assert tolvane.wait_exit(UNLOCK_TIMEOUT) == 0
 
 
 def test_remove_reports_a_read_only_key_file_and_still_deletes_the_settings(tolvane):

@@ -8,6 +8,7 @@ import time
 
 import look_support as look
 import rig
+from journey_support import lock_face_up
 from look_support import (ABOUT, DESIGN_CAPTION, FORM1, FORM2, FORM5, IDC_ABOUT_LABEL1, IDC_FORM2_LABEL2,
                           IDC_FORM5_CLOSE, IDC_FORM5_COMMAND1, IDC_FORM5_COMMAND2, IDC_FORM5_COMMAND3,
                           IDC_FORM5_COMMAND4, IDC_FORM5_LABEL1, IDC_FORM5_LABEL2, IDC_FORM5_TEXT1, IDC_FORM5_TEXT2,
@@ -32,16 +33,20 @@ def preview_ink(prog, colour) -> int:
     return len(look.ink(look.grab(prog.session, look.ctrl_rect(prog, FORM5, IDC_FORM5_LABEL1)), colour))
 
 
-def lock_after_restart(prog):
+def lock_after_restart(prog, painted):
     """Once the configured program has ended: pulls the key drive (its key file
     would unlock at the first tick), starts the program again and returns the
-    screen and the lock caption."""
+    screen and the lock caption. The cover goes up first and the face follows;
+    the screen is taken once painted(screen, caption) holds, or after a
+    generous wait, so that the caller's checks say what is wrong."""
     prog.pull("e")
     prog.start(window=FORM2)
-    time.sleep(1.5)  # a fresh full-screen window may still be painting
-    screen = look.grab(prog.session)
+    rig.wait_until(lambda: lock_face_up(prog), 10, what="the lock's face")
     caption = prog.control(look.snapshot(prog, FORM2), IDC_FORM2_LABEL2)
-    return screen, caption
+    with contextlib.suppress(TimeoutError):
+        return rig.wait_until(lambda: (lambda im: (im, caption) if painted(im, caption) else None)(
+            look.grab(prog.session)), 10, interval=0.2, what="the lock's face painted")
+    return look.grab(prog.session), caption
 
 
 def test_appearance_chosen_from_the_tray_menu_shows_on_the_next_lock(tolvane, tmp_path):
@@ -92,7 +97,17 @@ def test_appearance_chosen_from_the_tray_menu_shows_on_the_next_lock(tolvane, tm
     tolvane.click_control(IDC_FORM5_CLOSE, cls=FORM5)
     tolvane.wait_exit(5)
 
-    screen, label = lock_after_restart(tolvane)
+    def picture_spots(screen):
+        # The picture, stretched over the whole screen, away from the texts.
+        w, h = screen.size
+        return {(w // 10, h // 10): TEAL, (w * 9 // 10, h // 10): INDIGO,
+                (w // 10, h * 4 // 10): TEAL, (w * 9 // 10, h - 5): INDIGO}
+
+    def painted(screen, label):
+        return len(look.ink(screen.crop(label["rect"]), RED)) > 1000 and \
+            all(screen.getpixel(xy) == colour for xy, colour in picture_spots(screen).items())
+
+    screen, label = lock_after_restart(tolvane, painted)
     shot = tolvane.screenshot("lock")
     assert label["text"] == caption
     red = look.ink(screen.crop(label["rect"]), RED)
@@ -100,10 +115,7 @@ def test_appearance_chosen_from_the_tray_menu_shows_on_the_next_lock(tolvane, tm
     # 36 pt is 48 pixels to the em at 96 dpi; the design's 27.75 pt glyphs
     # stand no more than 37 pixels high.
     assert max(y for _, y in red) - min(y for _, y in red) >= 40
-    # The picture, stretched over the whole screen, away from the texts.
-    w, h = screen.size
-    for (x, y), colour in {(w // 10, h // 10): TEAL, (w * 9 // 10, h // 10): INDIGO,
-                           (w // 10, h * 4 // 10): TEAL, (w * 9 // 10, h - 5): INDIGO}.items():
+    for (x, y), colour in picture_spots(screen).items():
         assert screen.getpixel((x, y)) == colour, (x, y)
 
 
@@ -146,18 +158,27 @@ def test_defaults_empty_the_keys_and_bring_back_the_design_look(tolvane, tmp_pat
     tolvane.click_control(IDC_FORM5_CLOSE, cls=FORM5)
     tolvane.wait_exit(5)
 
-    screen, label = lock_after_restart(tolvane)
+    far = lambda a, b: max(abs(x - y) for x, y in zip(a, b))  # noqa: E731
+    expected = {}
+
+    def top_of(screen):
+        return (0, 0, screen.width, screen.height * 4 // 10)
+
+    def painted(screen, label):
+        if not expected:
+            expected.update({name: look.mean_colour(look.stretched(tolvane.folder / name, screen.size)
+                                                    .crop(top_of(screen)))
+                             for name in ("background.jpg", "skin/background.jpg")})
+        return far(look.mean_colour(screen.crop(top_of(screen))), expected["background.jpg"]) < 3
+
+    screen, label = lock_after_restart(tolvane, painted)
     shot = tolvane.screenshot("lock")
     # An empty "label" is an empty caption on the lock, not the design text.
     assert label["text"] == ""
     assert not look.ink(screen.crop(label["rect"]), GREEN)
     # The design background: the program's own picture, not the stored one
     # and not the fallback for a missing one.
-    top = (0, 0, screen.width, screen.height * 4 // 10)
-    seen = look.mean_colour(screen.crop(top))
-    expected = {name: look.mean_colour(look.stretched(tolvane.folder / name, screen.size).crop(top))
-                for name in ("background.jpg", "skin/background.jpg")}
-    far = lambda a, b: max(abs(x - y) for x, y in zip(a, b))  # noqa: E731
+    seen = look.mean_colour(screen.crop(top_of(screen)))
     # The two pictures' means differ by about 12 in blue; scaling differences
     # between the program's loader and this one stay well under 3.
     assert far(seen, expected["background.jpg"]) < 3, (seen, expected, shot)

@@ -104,38 +104,47 @@ def test_drives_plugged_and_pulled_while_running_show_within_one_refresh(tolvane
           REFRESH + MARGIN)
 
 
+# How long a test waits for what a refresh brings: generous, since a loaded
+# machine may run the refresh late; the order of what the window shows is the
+# check, not its timing.
+PATIENCE = 4 * REFRESH
+
+
 def test_status_line_follows_the_list_one_refresh_later(tolvane):
     tolvane.start()
     assert form1_state(tolvane) == (CHOOSE, [])
-    watch(tolvane, lambda status, items: status == NONE_FOUND, REFRESH + MARGIN)
+    watch(tolvane, lambda status, items: status == NONE_FOUND, PATIENCE)
     tolvane.screenshot("none-found")
 
     e = tolvane.plug("e")
-    history = watch(tolvane, lambda status, items: status == CHOOSE, 2 * REFRESH + MARGIN)
-    listed = first_time(history, lambda status, items: items == [rig.drive_entry("e", e)])
-    asked = first_time(history, lambda status, items: status == CHOOSE)
-    assert listed < REFRESH + MARGIN
-    assert asked - listed > REFRESH - 1.0, history
+    entry = rig.drive_entry("e", e)
+    history = watch(tolvane, lambda status, items: status == CHOOSE, PATIENCE)
+    # The refresh that lists the drive keeps the status of the empty list it
+    # started from, for a whole refresh: the looks, far more often, see that.
+    assert any(items == [entry] and status == NONE_FOUND for t, status, items in history), history
+    assert history[-1][2] == [entry], history
 
 
 def test_chosen_drive_stays_in_the_status_line_until_the_list_is_found_empty(tolvane):
     tolvane.plug("e")
     tolvane.start()
     tolvane.click_list_item(0)
-    watch(tolvane, lambda status, items: status == CHOSEN + "E:", 2)
+    watch(tolvane, lambda status, items: status == CHOSEN + "E:", 5)
     tolvane.screenshot("chosen")
 
-    # A refresh with the drive still listed leaves the choice on the line.
-    start = time.monotonic()
-    while time.monotonic() - start < REFRESH + MARGIN:
-        assert form1_state(tolvane)[0] == CHOSEN + "E:"
-        time.sleep(0.2)
+    # A refresh with the drive still listed leaves the choice on the line:
+    # another drive coming shows that a refresh has run.
+    tolvane.plug("h")
+    history = watch(tolvane, lambda status, items: len(items) == 2, PATIENCE)
+    assert all(status == CHOSEN + "E:" for t, status, items in history), history
 
     tolvane.pull("e")
-    history = watch(tolvane, lambda status, items: status == NONE_FOUND, 2 * REFRESH + MARGIN)
+    tolvane.pull("h")
+    history = watch(tolvane, lambda status, items: status == NONE_FOUND, PATIENCE)
     emptied = first_time(history, lambda status, items: items == [])
     assert all(status == CHOSEN + "E:" for t, status, items in history if t < emptied), history
-    assert history[-1][0] - emptied > REFRESH - 1.0, history
+    # The refresh that emptied the list still found it full when it began.
+    assert any(items == [] and status == CHOSEN + "E:" for t, status, items in history), history
 
 
 def test_tray_icon_left_press_brings_back_the_minimised_window(tolvane):

@@ -26,7 +26,11 @@
 //                                                      0xC000 and up, the registered ones) to every
 //                                                      top-level window of the process, JSON
 //   wintool --out FILE replacesel CLASS ID HEX         EM_REPLACESEL to the control ID, text as hex
-//   wintool demo CLASS [tray]                          a stand-in window (see Demo)
+//   wintool --out FILE holdmutex NAME MS [door]        owns the named mutex for MS milliseconds; with
+//                                                      door, a window of the program's door class too
+//   wintool --out FILE holdfile PATH RELEASE MS        holds PATH open sharing nothing until the file
+//                                                      RELEASE exists (or MS pass)
+//   wintool demo CLASS [tray|hotkey]                   a stand-in window (see Demo)
 //
 // Numbers may be decimal or 0x hex. CLASS picks the first top-level window of
 // that class, shown or hidden. Output is UTF-8 (JSON where noted) in FILE, not
@@ -550,7 +554,11 @@ LRESULT CALLBACK DemoProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   return DefWindowProcW(h, msg, wp, lp);
 }
 
-int Demo(const std::wstring& cls, bool tray) {
+// `extra`: "tray" puts an icon in the notification area; "hotkey" takes
+// Ctrl+Alt+L as another program's hot key, and says in the title whether the
+// system gave it ("hotkey held").
+int Demo(const std::wstring& cls, const std::wstring& extra) {
+  const bool tray = extra == L"tray";
   WNDCLASSW wc{};
   wc.lpfnWndProc = DemoProc;
   wc.hInstance = GetModuleHandleW(nullptr);
@@ -577,6 +585,10 @@ int Demo(const std::wstring& cls, bool tray) {
     nid.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
     std::wcscpy(nid.szTip, L"Rig demo");
     g_demo_tray = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
+  }
+  if (extra == L"hotkey") {
+    SetWindowTextW(h, RegisterHotKey(h, 1, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT, 'L') ? L"hotkey held"
+                                                                                     : L"hotkey refused");
   }
   ShowWindow(h, SW_SHOW);
   MSG m;
@@ -630,11 +642,65 @@ int Sweep(DWORD pid, long long first, long long last, long long wp, long long lp
   return 0;
 }
 
+// A program that takes the lock's single-instance mutex before the lock
+// starts, and with "door" also opens a message-only window of the lock's door
+// class that answers every challenge with a made-up value. Reports what
+// reaches the door: {"door":"challenge"} or {"door":"knock"}.
+constexpr wchar_t kLockDoorClass[] = L"TolvaneInstanceDoor";
+constexpr UINT kLockKnock = WM_APP + 40;
+
+LRESULT CALLBACK FakeDoorProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_COPYDATA) {
+    Emit("{\"door\":\"challenge\"}\n");
+    return 0x5EED;
+  }
+  if (msg == kLockKnock) {
+    Emit("{\"door\":\"knock\"}\n");
+    return 0;
+  }
+  return DefWindowProcW(h, msg, wp, lp);
+}
+
+int HoldMutex(const std::wstring& name, long long ms, bool door) {
+  HANDLE mutex = CreateMutexW(nullptr, TRUE, name.c_str());
+  const bool owned = mutex && GetLastError() != ERROR_ALREADY_EXISTS;
+  if (door) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = FakeDoorProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = kLockDoorClass;
+    RegisterClassW(&wc);
+    if (!CreateWindowExW(0, kLockDoorClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr)) return 1;
+  }
+  Emit(std::string("{\"ready\":true,\"owned\":") + (owned ? "true" : "false") + "}\n");
+  const UINT_PTR timer = SetTimer(nullptr, 0, static_cast<UINT>(ms), nullptr);
+  MSG m;
+  while (GetMessageW(&m, nullptr, 0, 0) > 0) {
+    if (m.message == WM_TIMER && m.wParam == timer) break;
+    DispatchMessageW(&m);
+  }
+  if (mutex) CloseHandle(mutex);
+  return owned ? 0 : 1;
+}
+
+// A program that keeps a file from everyone else: open, sharing nothing,
+// until the test makes the file RELEASE.
+int HoldFile(const std::wstring& path, const std::wstring& release, long long ms) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  Emit("{\"ready\":true}\n");
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(ms);
+  while (GetFileAttributesW(release.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < deadline) Sleep(20);
+  CloseHandle(file);
+  Emit("{\"released\":true}\n");
+  return 0;
+}
+
 int Usage() {
   std::fputs("usage: wintool --out FILE windows|snapshot|wait|send|post|sendto|settext|alive|waitexit|kill|procs|\n"
              "                           killimage|foreground|tray|meminfo|\n"
-             "                           keyspy|exitclock|qpc|sweep|replacesel ...\n"
-             "       wintool demo CLASS [tray]\n",
+             "                           keyspy|exitclock|qpc|holdmutex|holdfile|sweep|replacesel ...\n"
+             "       wintool demo CLASS [tray|hotkey]\n",
              stderr);
   return 2;
 }
@@ -703,8 +769,14 @@ int wmain(int argc, wchar_t** argv) {
   } else if (cmd == L"qpc" && rest == 0) {
     Emit("{\"qpc\":" + Num(Qpc()) + ",\"freq\":" + Num(QpcFrequency()) + "}\n");
     rc = 0;
-  } else if (cmd == L"demo" && (rest == 1 || (rest == 2 && std::wcscmp(a[1], L"tray") == 0))) {
-    rc = Demo(a[0], rest == 2);
+  } else if (cmd == L"demo" &&
+             (rest == 1 || (rest == 2 && (std::wcscmp(a[1], L"tray") == 0 || std::wcscmp(a[1], L"hotkey") == 0)))) {
+    rc = Demo(a[0], rest == 2 ? a[1] : L"");
+  } else if (cmd == L"holdmutex" && (rest == 2 || (rest == 3 && std::wcscmp(a[2], L"door") == 0)) &&
+             ParseNum(a[1], &n1)) {
+    rc = HoldMutex(a[0], n1, rest == 3);
+  } else if (cmd == L"holdfile" && rest == 3 && ParseNum(a[2], &n1)) {
+    rc = HoldFile(a[0], a[1], n1);
   } else if (cmd == L"sweep" && rest == 5 && ParseNum(a[0], &n1) && ParseNum(a[1], &n2) && ParseNum(a[2], &n3) &&
              ParseNum(a[3], &n4)) {
     long long lp = 0;

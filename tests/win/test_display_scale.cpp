@@ -217,7 +217,7 @@ class ScaledWindows : public ::testing::Test {
 // The two frameless windows: client area, close box, fonts and every text.
 TEST_F(ScaledWindows, FramelessWindowsFitAtEveryScale) {
   Form1 form1;
-  ASSERT_TRUE(form1.Load());
+  ASSERT_TRUE(form1.Load(false));
   ShowForm5();
   HWND form5 = FindWindowW(TOLVANE_FORM5_CLASS, nullptr);
   ASSERT_NE(form5, nullptr);

@@ -76,10 +76,11 @@ void Inject(const std::vector<Key>& keys) {
   SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
 }
 
-// Waits until `done` holds; the hooks run on their own threads.
+// Waits until `done` holds; the hooks run on their own threads. Generous:
+// two cores shared with others.
 template <typename F>
 bool WaitFor(F done) {
-  for (int i = 0; i < 300; ++i) {
+  for (int i = 0; i < 1500; ++i) {
     if (done()) return true;
     Sleep(10);
   }
@@ -172,15 +173,48 @@ HHOOK WINAPI FailFirstInstall(int id, HOOKPROC proc, HINSTANCE module, DWORD thr
   return h;
 }
 
-// True when a Windows-key stroke is kept from `downstream` within the wait.
-bool WindowsKeyIsSwallowed(DownstreamHook& downstream, KeyboardHook& guard) {
+// True when a Windows-key stroke is kept from `downstream`. An F5 stroke goes
+// after it and always passes: once F5 is let go downstream, the Windows key
+// has had its turn, whatever the machine's load.
+bool WindowsKeyIsSwallowed(DownstreamHook& downstream) {
+  const int win0 = downstream.count(VK_LWIN);
+  const int f5 = downstream.count(VK_F5);
+  std::vector<Key> keys = Stroke(VK_LWIN);
+  keys.push_back({VK_F5, false});
+  keys.push_back({VK_F5, true});
+  Inject(keys);
+  EXPECT_TRUE(WaitFor([&] { return downstream.count(VK_F5) >= f5 + 2; })) << "the F5 after the Windows key";
+  return downstream.count(VK_LWIN) == win0;
+}
+
+// A Windows key held down as the lock comes up: its press reached the system
+// before the guard was there, so its release must too, or the system keeps
+// the key down and every key let through acts as Windows+key.
+TEST(KeyboardHook, AWindowsKeyPressedBeforeTheGuardIsReleasedForTheSystem) {
+  DownstreamHook downstream;
+  ASSERT_TRUE(downstream.ok());
+  const int lwin0 = downstream.count(VK_LWIN);
+  Inject({{VK_LWIN, false}});
+  ASSERT_TRUE(WaitFor([&] { return downstream.count(VK_LWIN) == lwin0 + 1; }));
+  ASSERT_TRUE(WaitFor([] { return (GetAsyncKeyState(VK_LWIN) & 0x8000) != 0; })) << "the system holds the key";
+
+  KeyboardHook guard;
+  ASSERT_TRUE(guard.Start());
   const auto seen0 = guard.seen();
+  const auto swallowed0 = guard.swallowed();
+  // The key's repeat, a letter typed with it, then its release.
+  Inject({{VK_LWIN, false}, {'R', false}, {'R', true}, {VK_LWIN, true}});
+  ASSERT_TRUE(WaitFor([&] { return guard.seen() >= seen0 + 4; }));
+  EXPECT_TRUE(WaitFor([&] { return downstream.count(VK_LWIN) == lwin0 + 2; })) << "the release never got through";
+  EXPECT_EQ(guard.swallowed() - swallowed0, 1u) << "only the repeat is kept";
+  EXPECT_TRUE(WaitFor([] { return (GetAsyncKeyState(VK_LWIN) & 0x8000) == 0; }))
+      << "the system still holds the Windows key";
+
+  // A press under the guard is the guard's own, both halves.
   const int total0 = downstream.total();
-  Inject(Stroke(VK_LWIN));
-  // Either the guard saw both events, or (no hook) they arrived downstream.
-  WaitFor([&] { return guard.seen() >= seen0 + 2 || downstream.total() - total0 >= 2; });
-  Sleep(50);
-  return downstream.total() == total0;
+  EXPECT_TRUE(WindowsKeyIsSwallowed(downstream));
+  EXPECT_EQ(downstream.total(), total0 + 2) << "only the F5 after it got through";
+  EXPECT_EQ(GetAsyncKeyState(VK_LWIN) & 0x8000, 0);
 }
 
 TEST(KeyboardHook, AFailedInstallIsRetriedAndTheGuardComesUp) {
@@ -194,35 +228,65 @@ TEST(KeyboardHook, AFailedInstallIsRetriedAndTheGuardComesUp) {
   ASSERT_TRUE(WaitFor([&] { return guard.installed(); }));
   EXPECT_EQ(guard.installs(), 1u);
   EXPECT_GE(g_install_calls.load(), 2);
-  EXPECT_TRUE(WindowsKeyIsSwallowed(downstream, guard));
+  EXPECT_TRUE(WindowsKeyIsSwallowed(downstream));
   guard.Stop();
   EXPECT_FALSE(guard.installed());
+}
+
+// Installs for real, but only while the gate is open; a call that finds it
+// shut waits there, so the test decides when the next re-install lands.
+HANDLE g_gate = nullptr;
+std::atomic<int> g_waiting_at_gate{0};
+
+HHOOK WINAPI GatedInstall(int id, HOOKPROC proc, HINSTANCE module, DWORD thread) {
+  g_waiting_at_gate.fetch_add(1);
+  WaitForSingleObject(g_gate, INFINITE);
+  g_waiting_at_gate.fetch_sub(1);
+  HHOOK h = SetWindowsHookExW(id, proc, module, thread);
+  g_last_hook.store(h);
+  return h;
 }
 
 TEST(KeyboardHook, AHookTheSystemDroppedComesBackAtTheNextReinstall) {
   DownstreamHook downstream;
   ASSERT_TRUE(downstream.ok());
-  g_install_calls = 1;  // no refusal this time
+  g_gate = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  g_waiting_at_gate = 0;
   g_last_hook = nullptr;
   constexpr DWORD kInterval = 400;
-  KeyboardHook guard(FailFirstInstall, kInterval);
+  KeyboardHook guard(GatedInstall, kInterval);
+  // Declared after the guard, so an early return opens the gate before the
+  // guard's Stop waits for its thread.
+  struct OpenGateAtEnd {
+    ~OpenGateAtEnd() { SetEvent(g_gate); }
+  } open_gate_at_end;
   ASSERT_TRUE(guard.Start());
-  ASSERT_TRUE(WindowsKeyIsSwallowed(downstream, guard));
+  ASSERT_TRUE(WindowsKeyIsSwallowed(downstream));
+  // The next re-install waits at the gate: until it is let through, the hook
+  // in the chain is the one the test is about to drop.
+  ResetEvent(g_gate);
+  ASSERT_TRUE(WaitFor([] { return g_waiting_at_gate.load() == 1; })) << "no re-install came";
   const auto installs0 = guard.installs();
   // What Windows does to a hook that answered too late, done here by hand:
   // the hook leaves the chain and nobody is told.
   ASSERT_TRUE(UnhookWindowsHookEx(g_last_hook.load()));
-  EXPECT_FALSE(WindowsKeyIsSwallowed(downstream, guard)) << "the dropped hook guards nothing";
+  EXPECT_FALSE(WindowsKeyIsSwallowed(downstream)) << "the dropped hook guards nothing";
+  SetEvent(g_gate);
   ASSERT_TRUE(WaitFor([&] { return guard.installs() > installs0; }));
-  EXPECT_TRUE(WindowsKeyIsSwallowed(downstream, guard));
+  EXPECT_TRUE(WindowsKeyIsSwallowed(downstream));
   // Re-installs go on at the interval, and each leaves a single hook: one
-  // stroke is seen once per event, not once per hook ever installed.
+  // stroke is seen once per event, not once per hook ever installed. F6
+  // after F5: once it is let go downstream, every hook of the guard has had
+  // all four events.
   ASSERT_TRUE(WaitFor([&] { return guard.installs() >= installs0 + 3; }));
   const auto seen0 = guard.seen();
-  Inject(Stroke(VK_F5));
-  ASSERT_TRUE(WaitFor([&] { return guard.seen() >= seen0 + 2; }));
-  Sleep(50);
-  EXPECT_EQ(guard.seen(), seen0 + 2);
+  const int f6 = downstream.count(VK_F6);
+  std::vector<Key> keys = Stroke(VK_F5);
+  keys.push_back({VK_F6, false});
+  keys.push_back({VK_F6, true});
+  Inject(keys);
+  ASSERT_TRUE(WaitFor([&] { return downstream.count(VK_F6) >= f6 + 2; }));
+  EXPECT_EQ(guard.seen(), seen0 + 4);
 }
 
 }  // namespace

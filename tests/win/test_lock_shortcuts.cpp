@@ -6,11 +6,22 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/app_win.h"
+#include "config/cipher.h"
+#include "config/codepage.h"
 #include "config/fileio.h"
+#include "config/settings.h"
+#include "drives/drive_system.h"
+#include "lock/form2_win.h"
 #include "lock/shortcut_guard_win.h"
+#include "resource.h"
+#include "setup/save_config.h"
 
 namespace tolvane {
 namespace {
@@ -173,6 +184,169 @@ TEST(ShortcutStatePath, InTheUsersLocalApplicationData) {
   wchar_t expected[MAX_PATH] = {};
   ASSERT_TRUE(ExpandEnvironmentStringsW(L"%LOCALAPPDATA%\\Tolvane\\shortcuts.txt", expected, MAX_PATH));
   EXPECT_EQ(_wcsicmp(path.c_str(), expected), 0);
+}
+
+// The lock window's own use of the guard, with the stand-in handed to it
+// through App: cleared at lock, back on each way out and when the session
+// ends, cleared again when the end was cancelled.
+
+constexpr DWORD kPatienceMs = 15000;  // generous: two cores shared with others
+constexpr char kPassword[] = "Usb-Key7";
+
+// Removable drive E:, whose key file is there once plugged.
+class KeyDrive : public DriveSystem {
+ public:
+  explicit KeyDrive(std::string key_bytes) : key_(std::move(key_bytes)) {}
+  std::unique_ptr<DriveProbe> NewProbe() override { return std::make_unique<Probe>(); }
+  std::unique_ptr<KeyFileSource> NewKeyFiles() override { return std::make_unique<Keys>(*this); }
+  std::atomic<bool> plugged{false};
+
+ private:
+  class Probe : public DriveProbe {
+   public:
+    bool Exists(wchar_t l) override { return l == L'E'; }
+    bool IsRemovable(wchar_t l) override { return l == L'E'; }
+    std::uint64_t TotalBytes(wchar_t) override { return 2ull << 30; }
+  };
+  class Keys : public KeyFileSource {
+   public:
+    explicit Keys(KeyDrive& d) : d_(d) {}
+    bool Attributes(const std::wstring& drive, std::uint32_t& attributes) override {
+      if (drive != L"E:" || !d_.plugged) return false;
+      attributes = FILE_ATTRIBUTE_ARCHIVE;
+      return true;
+    }
+    bool Read(const std::wstring& drive, std::uint32_t& attributes, std::string& bytes, std::size_t limit) override {
+      if (!Attributes(drive, attributes)) return false;
+      bytes = d_.key_.substr(0, limit);
+      return true;
+    }
+
+   private:
+    KeyDrive& d_;
+  };
+  std::string key_;
+};
+
+std::wstring EnvOf(const wchar_t* name) {
+  wchar_t value[MAX_PATH] = {};
+  const DWORD n = GetEnvironmentVariableW(name, value, MAX_PATH);
+  return n && n < MAX_PATH ? value : L"";
+}
+
+// The window lives on this thread: waits run its messages (its timers, the
+// drive watch's results) until `done` holds.
+bool PumpUntil(const std::function<bool()>& done) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > kPatienceMs) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  return true;
+}
+
+bool HotKeysCleared() {
+  return !(g_sys.sticky.dwFlags & SKF_HOTKEYACTIVE) && !(g_sys.filter.dwFlags & FKF_HOTKEYACTIVE) &&
+         !(g_sys.contrast.dwFlags & HCF_HOTKEYACTIVE) && !(g_sys.mouse.dwFlags & MKF_HOTKEYACTIVE);
+}
+
+// A configured lock ("relock" on, so that a way out leaves the test running)
+// with its settings, its state file and the drives of the test's own.
+class LockWindowShortcuts : public testing::Test {
+ protected:
+  void SetUp() override {
+    g_sys = UsersSystem();
+    before_ = g_sys;
+    wchar_t tmp[MAX_PATH];
+    GetTempPathW(MAX_PATH, tmp);
+    folder_ = std::wstring(tmp) + L"tolvane-lockshortcuts-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder_.c_str(), nullptr);
+    old_windir_ = EnvOf(L"windir");
+    old_local_ = EnvOf(L"LOCALAPPDATA");
+    SetEnvironmentVariableW(L"windir", folder_.c_str());
+    SetEnvironmentVariableW(L"LOCALAPPDATA", folder_.c_str());
+    state_ = ShortcutStatePath();
+
+    const std::string cipher = EncipherPassword(kPassword);
+    const std::wstring name = std::wstring(CipherPrefix) + FromCp936(cipher);
+    const OptionValue values[] = {{L"drive", L"E:"}, {L"name", name}, {L"relock", L"1"}};
+    ASSERT_EQ(WriteOptions(kSettingsSection, values), WriteResult::Ok);
+    drives_ = std::make_shared<KeyDrive>(KeyFileBytes(L"E:", cipher));
+    TheApp().drives = drives_;
+    TheApp().system_parameters = FakeSpi;
+  }
+  void TearDown() override {
+    if (TheApp().form2) DestroyWindow(TheApp().form2->hwnd());
+    PumpUntil([] { return TheApp().form2 == nullptr; });
+    TheApp().drives = nullptr;
+    TheApp().system_parameters = SystemParametersInfoW;
+    DeleteFileW(state_.c_str());
+    RemoveDirectoryW((folder_ + L"\\Tolvane").c_str());
+    DeleteFileW(SettingsFilePath().c_str());
+    RemoveDirectoryW(folder_.c_str());
+    SetEnvironmentVariableW(L"windir", old_windir_.empty() ? nullptr : old_windir_.c_str());
+    SetEnvironmentVariableW(L"LOCALAPPDATA", old_local_.empty() ? nullptr : old_local_.c_str());
+  }
+
+  // Shows the lock: the hot keys are off and their originals on disk.
+  HWND Lock() {
+    if (!ShowLockWindow() || !TheApp().form2) return nullptr;
+    const HWND lock = TheApp().form2->hwnd();
+    EXPECT_TRUE(HotKeysCleared()) << "the lock is up with the hot keys on";
+    EXPECT_TRUE(PathExists(state_)) << "the originals are not on disk";
+    return lock;
+  }
+
+  void ExpectBackAsBefore(const char* when) {
+    ExpectSame(g_sys, before_, when);
+    EXPECT_FALSE(PathExists(state_)) << when;
+    EXPECT_FALSE(g_sys.bad_call) << when;
+  }
+
+  FakeSystem before_;
+  std::wstring folder_, state_, old_windir_, old_local_;
+  std::shared_ptr<KeyDrive> drives_;
+};
+
+TEST_F(LockWindowShortcuts, BackWhenTheSessionEndsAndClearedAgainWhenItDoesNot) {
+  const HWND lock = Lock();
+  ASSERT_NE(lock, nullptr);
+  EXPECT_TRUE(SendMessageW(lock, WM_QUERYENDSESSION, 0, 0));
+  SendMessageW(lock, WM_ENDSESSION, TRUE, 0);
+  ExpectBackAsBefore("once the session ends");
+  ASSERT_TRUE(TheApp().LockActive()) << "the lock itself stays until the process ends";
+  // Still running a tick later: the end was cancelled.
+  EXPECT_TRUE(PumpUntil(HotKeysCleared)) << "the hot keys stayed on after a cancelled end of session";
+  EXPECT_TRUE(PathExists(state_));
+
+  // A session end that was never going to happen (wParam FALSE) gives nothing back.
+  SendMessageW(lock, WM_ENDSESSION, FALSE, 0);
+  EXPECT_TRUE(HotKeysCleared());
+}
+
+TEST_F(LockWindowShortcuts, BackWhenTheKeyDriveOpensTheLock) {
+  ASSERT_NE(Lock(), nullptr);
+  drives_->plugged = true;
+  ASSERT_TRUE(PumpUntil([] { return TheApp().form2 == nullptr; })) << "the key drive did not open the lock";
+  ExpectBackAsBefore("after the key drive");
+}
+
+TEST_F(LockWindowShortcuts, BackWhenTheSetupPasswordIsTyped) {
+  const HWND lock = Lock();
+  ASSERT_NE(lock, nullptr);
+  ASSERT_TRUE(PumpUntil([lock] { return GetDlgItem(lock, IDC_FORM2_TEXT10) != nullptr; })) << "no face";
+  const HWND box = GetDlgItem(lock, IDC_FORM2_TEXT10);
+  SendMessageW(lock, WM_KEYDOWN, VK_F3, 0);
+  SendMessageW(box, WM_LBUTTONDOWN, 0, 0);
+  SendMessageW(box, WM_LBUTTONUP, 0, 0);
+  for (const char* c = kPassword; *c && TheApp().form2; ++c) SendMessageW(box, WM_CHAR, *c, 1);
+  ASSERT_TRUE(PumpUntil([] { return TheApp().form2 == nullptr; })) << "the setup password did not open the lock";
+  ExpectBackAsBefore("after the setup password");
 }
 
 }  // namespace

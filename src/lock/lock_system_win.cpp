@@ -1,0 +1,45 @@
+#include "lock/lock_system_win.h"
+
+#include <system_error>
+#include <utility>
+
+namespace tolvane {
+
+bool LockSystem::StartThread(std::thread& thread, std::function<void()> body) {
+  try {
+    thread = std::thread(std::move(body));
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+void LockSystem::LockSession() { LockWorkStation(); }
+
+namespace {
+
+BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM lp) {
+  MONITORINFO mi = {};
+  mi.cbSize = sizeof(mi);
+  if (GetMonitorInfoW(monitor, &mi)) {
+    const RECT& r = mi.rcMonitor;
+    reinterpret_cast<std::vector<Monitor>*>(lp)->push_back(
+        {Rect{r.left, r.top, r.right, r.bottom}, (mi.dwFlags & MONITORINFOF_PRIMARY) != 0});
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+std::vector<Monitor> LockSystem::Monitors() {
+  std::vector<Monitor> monitors;
+  EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(&monitors));
+  return monitors;
+}
+
+LockSystem& SystemLockSystem() {
+  static LockSystem system;
+  return system;
+}
+
+}  // namespace tolvane

@@ -1,0 +1,31 @@
+// What the lock asks of the system to come up and stay up, and the call it
+// makes when it cannot: the session lock. A lock window or cover the desktop
+// refuses, or a keyboard hook thread that cannot start, is tried again on
+// the next tick, and until it comes the system locks the session, so the
+// screen is never left open for want of one. Tests put a stand-in in
+// App::lock_system to refuse windows and threads and to count the calls.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "lock/lock_layout.h"
+#include "platform/window_win.h"
+
+namespace tolvane {
+
+class LockSystem : public WindowFactory {
+ public:
+  // Starts `body` on `thread`; false when no thread could be started.
+  virtual bool StartThread(std::thread& thread, std::function<void()> body);
+  // LockWorkStation: Windows' own lock screen over the session.
+  virtual void LockSession();
+  // The monitors the lock and its covers must cover.
+  virtual std::vector<Monitor> Monitors();
+};
+
+LockSystem& SystemLockSystem();
+
+}  // namespace tolvane
