@@ -30,6 +30,7 @@
 #define IDC_FORM2_LABEL1_0 2010 // message lines 2010..2015
 #define IDC_FORM2_TEXT9 2009    // unlock box
 #define IDC_FORM2_TEXT10 2020   // setup box
+#define IDC_FORM2_LABEL3 2021   // "too many tries" line, in place of the boxes
 
 // Pictures of the frameless windows: PNG files as RCDATA (resources/chrome.rc).
 #define IDB_FRAME 101          // frame.png, 340 x 300

@@ -25,6 +25,8 @@ LockSystem& App::LockSystemInUse() { return lock_system ? *lock_system : SystemL
 
 bool App::ShowLock() { return ShowLockWindow(); }
 
+bool App::Locked() const { return LockActive() || (form1 && form1->lock_pending()); }
+
 void App::ShowSetup(const std::wstring& balloon_text, const std::wstring& balloon_title) {
   if (!form1 || !form1->hwnd()) return;
   form1->ShowNormal();

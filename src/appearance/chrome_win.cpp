@@ -7,6 +7,7 @@
 #include "platform/dpi_win.h"
 #include "platform/lazy_dll_win.h"
 #include "platform/wic_win.h"
+#include "platform/message_guard_win.h"
 #include "platform/window_win.h"
 #include "resource.h"
 
@@ -365,6 +366,7 @@ LRESULT CALLBACK Chrome::MoverProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UI
       self->Background_MouseDown(WM_LBUTTONDOWN);
       return 0;
     case WM_NCDESTROY:
+      if (!OwnDestroy(hwnd)) return 0;
       RemoveSubclass(hwnd, MoverProc, kMoverSubclassId);
       break;
     default:

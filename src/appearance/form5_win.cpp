@@ -339,6 +339,8 @@ LRESULT Form5::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (chrome_.HandleFormMessage(msg, wp, lp, &chrome_result)) return chrome_result;
   switch (msg) {
     case WM_COMMAND: {
+      // Left open under a lock that came up later: no save, no chooser.
+      if (TheApp().Locked()) return 0;
       const int id = LOWORD(wp);
       const int code = HIWORD(wp);
       if (id == IDC_FORM5_TEXT1 && code == EN_CHANGE) Text1_Change();

@@ -7,6 +7,7 @@
 
 #include "drives/drive_system.h"
 #include "drives/probe_worker.h"
+#include "platform/message_guard_win.h"
 
 namespace tolvane {
 
@@ -56,10 +57,10 @@ class QuietDriveErrors {
 // The user's decimal and thousands separators.
 NumberFormat UserNumberFormat();
 
-// A worker's ready call that posts `message` to `window`: the window then
-// takes the result on its own thread.
+// A worker's ready call that posts `message` to `window`, marked as the
+// program's own: the window then takes the result on its own thread.
 inline ProbeThread::Ready PostTo(HWND window, UINT message) {
-  return [window, message] { PostMessageW(window, message, 0, 0); };
+  return [window, message] { PostOwn(window, message); };
 }
 
 }  // namespace tolvane

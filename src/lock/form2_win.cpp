@@ -11,6 +11,7 @@
 #include "platform/app_win.h"
 #include "platform/dpi_win.h"
 #include "platform/lazy_dll_win.h"
+#include "platform/message_guard_win.h"
 #include "config/cipher.h"
 #include "config/codepage.h"
 #include "config/fileio.h"
@@ -27,6 +28,10 @@
 namespace tolvane {
 namespace {
 
+// The lock window's own posts carry the program's mark (OwnPostMark), and
+// the two that leave the lock act only once the window's own check has
+// decided so: another program may post any of these numbers.
+//
 // Posted by the setup box: the lock window must not destroy itself inside
 // the edit control's own change notification.
 constexpr UINT kWmEnterSetup = WM_APP + 20;
@@ -49,6 +54,29 @@ constexpr wchar_t kDesignLine[] = L"你插入的可移动磁盘 F:密码验证�
 constexpr wchar_t kSetupBalloonText[] = L"在这里使用右键可以进入界面设置哦！";
 constexpr wchar_t kSetupBalloonTitle[] = L"温馨提示：";
 constexpr wchar_t kSongTi[] = L"宋体";
+
+// The wall clock in milliseconds since 1970 (UTC): a refusal of the boxes
+// outlives the process, so it cannot be kept on the tick count.
+std::int64_t WallClockMs() {
+  FILETIME ft = {};
+  GetSystemTimeAsFileTime(&ft);
+  const std::int64_t ticks = (static_cast<std::int64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  constexpr std::int64_t kTicksTo1970 = 116'444'736'000'000'000;  // 100 ns ticks from 1601
+  return (ticks - kTicksTo1970) / 10'000;
+}
+
+TryRecord LoadTryRecord(ShortcutStateFile& file) {
+  std::string text;
+  return file.Load(text) ? ParseTryRecord(text) : TryRecord{};
+}
+
+void SaveTryRecord(ShortcutStateFile& file, const TryRecord& r) {
+  if (r == TryRecord{}) {
+    file.Remove();
+  } else {
+    file.Save(FormatTryRecord(r));
+  }
+}
 
 // The password boxes: 840, 480, 2175 x 270 twips, 56, 32, 145 x 18 pixels at
 // 96 DPI; their edges are scaled so that the box keeps its place at any DPI.
@@ -159,7 +187,7 @@ bool Form2::Load() {
   TakeForeground();
   // Without its face the lock has no password boxes and no drive lines: when
   // the queue refuses the message, the face comes now rather than never.
-  if (!PostMessageW(hwnd_, kWmLoadFace, 0, 0)) Form_LoadFace();
+  if (!PostOwn(hwnd_, kWmLoadFace)) Form_LoadFace();
   return true;
 }
 
@@ -174,6 +202,8 @@ void Form2::CreateControls() {
   // Placed and given their font at the window's DPI by ScaleFontsAndBoxes.
   Text9_ = CreateControl(hwnd_, L"EDIT", kUnlockPlaceholder, box, 0, 0, 1, 1, IDC_FORM2_TEXT9, WS_EX_CLIENTEDGE);
   Text10_ = CreateControl(hwnd_, L"EDIT", kSetupPlaceholder, box, 0, 0, 1, 1, IDC_FORM2_TEXT10, WS_EX_CLIENTEDGE);
+  // Shown instead of the boxes while they are refused.
+  Label3_ = CreateControl(hwnd_, L"STATIC", L"", SS_OWNERDRAW | SS_NOPREFIX, 0, 0, 1, 1, IDC_FORM2_LABEL3);
   // The boxes pass F2/F3 and clicks on to the form's handlers.
   SubclassControl(Text9_, EditProc, IDC_FORM2_TEXT9, reinterpret_cast<DWORD_PTR>(this));
   SubclassControl(Text10_, EditProc, IDC_FORM2_TEXT10, reinterpret_cast<DWORD_PTR>(this));
@@ -205,7 +235,10 @@ void Form2::ScaleFontsAndBoxes() {
   // that anything that measures a label sees the font it is drawn in.
   SendMessageW(Label2_, WM_SETFONT, reinterpret_cast<WPARAM>(label2_font_), FALSE);
   for (HWND l : Label1_) SendMessageW(l, WM_SETFONT, reinterpret_cast<WPARAM>(label1_font_), FALSE);
+  SendMessageW(Label3_, WM_SETFONT, reinterpret_cast<WPARAM>(label1_font_), FALSE);
   const RECT box = BoxRect(dpi_);
+  SetWindowPos(Label3_, nullptr, box.left, box.top, std::max(1, static_cast<int>(width_ - box.left)), label1_height_,
+               SWP_NOZORDER | SWP_NOACTIVATE);
   for (HWND h : {Text9_, Text10_}) {
     SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(UiFontForDpi(dpi_)), FALSE);
     const int height = std::max(static_cast<int>(box.bottom - box.top), OneLineHeight(h));
@@ -232,6 +265,11 @@ void Form2::Form_Load() {
   hHook.Start(TheApp().LockSystemInUse());
   shortcuts_.Engage();
 
+  // The failed tries of earlier locks count: a restart must not give a
+  // fresh set of them.
+  tries_ = TryLimit(LoadTryRecord(tries_file_), WallClockMs());
+  SaveTryRecord(tries_file_, tries_.record());
+
   std::string settings;
   settings_pending_ = ReadSettingsFile(settings) == SettingsRead::Unreadable;
   TakeSettings(settings);
@@ -248,6 +286,7 @@ void Form2::TakeSettings(const std::string& settings) {
   Text6 = CipherOfNameValue(Text2);
   Text7 = Text6.empty() ? std::wstring() : FromCp936(DecipherPassword(Text6, txtPassword));
   boxes_ = PasswordBoxes(Text7);
+  boxes_.SetRefused(tries_.Refused(WallClockMs()));
   StartDriveWatch();
 }
 
@@ -290,6 +329,7 @@ void Form2::Form_LoadFace() {
   LayOut();
   // A key that came before the boxes existed has its box shown now.
   if (boxes_.state(Box::Unlock).visible || boxes_.state(Box::Setup).visible) ShowBoxes();
+  ShowRefusal();
   // The design lines stand for one second from here, until the first tick.
   SetTimer(hwnd_, kTimer2, kTimer2Interval, nullptr);
 }
@@ -439,6 +479,7 @@ void Form2::Timer1_Timer() {
   const bool covered = MendCovers();
   if (!hHook.running()) hHook.Start(TheApp().LockSystemInUse());
   if (!covered || !hHook.running()) TheApp().LockSystemInUse().LockSession();
+  ShowRefusal();
   // The lock's heartbeat; a watchdog that ended or stopped answering is replaced.
   ArmWatchdog();
   // Still here after the end of the session was announced: it was cancelled
@@ -538,7 +579,12 @@ void Form2::ShowBoxes() {
       syncing_ = false;
     }
     const bool shown = (GetWindowLongPtrW(h, GWL_STYLE) & WS_VISIBLE) != 0;
-    if (s.visible && !shown) ShowWindow(h, SW_SHOWNA);
+    if (s.visible && !shown) {
+      ShowWindow(h, SW_SHOWNA);
+      // The keys typed next go into the box, over its selected placeholder
+      // (EditProc), as after a click into it.
+      if (GetForegroundWindow() == hwnd_) SetFocus(h);
+    }
     if (!s.visible && shown) {
       // A hidden box must not keep the keyboard: F2/F3 go to the form again.
       if (GetFocus() == h) SetFocus(hwnd_);
@@ -555,29 +601,65 @@ void Form2::Act(BoxOutcome outcome) {
       UnloadLock(WayOut::UnlockPassword);
       break;
     case BoxOutcome::EnterSetup:
-      PostMessageW(hwnd_, kWmEnterSetup, 0, 0);
+      entering_setup_ = true;
+      PostOwn(hwnd_, kWmEnterSetup);
       break;
+  }
+}
+
+void Form2::CountTries() {
+  const SessionNews news = boxes_.TakeSessionNews();
+  const std::int64_t now = WallClockMs();
+  const TryRecord before = tries_.record();
+  // The try is on file from its first character: a lock killed in the
+  // middle of it comes back with it counted.
+  if (news.tried) tries_.Tried();
+  if (news.ended) tries_.SessionEnded(now);
+  if (tries_.record() != before) SaveTryRecord(tries_file_, tries_.record());
+  if (tries_.Refused(now) && !boxes_.refused()) boxes_.SetRefused(true);
+  ShowRefusal();
+}
+
+void Form2::ShowRefusal() {
+  const std::int64_t remaining = tries_.RemainingMs(WallClockMs());
+  if (remaining <= 0 && boxes_.refused()) boxes_.SetRefused(false);
+  if (!face_up_ || !Label3_) return;
+  const bool shown = (GetWindowLongPtrW(Label3_, GWL_STYLE) & WS_VISIBLE) != 0;
+  if (remaining > 0) {
+    SetCaption(Label3_, RefusalText(remaining));
+    if (!shown) ShowWindow(Label3_, SW_SHOWNA);
+  } else if (shown) {
+    ShowWindow(Label3_, SW_HIDE);
   }
 }
 
 void Form2::Form_KeyDown(WPARAM vk) {
   Act(boxes_.KeyDown(static_cast<unsigned>(vk)));
+  CountTries();
   ShowBoxes();
 }
 
 void Form2::Text_Click(Box box) {
   Act(boxes_.Click(box));
+  CountTries();
   ShowBoxes();
 }
 
 void Form2::Text_Change(Box box) {
   if (syncing_) return;
-  Act(boxes_.Change(box, GetText(BoxWindow(box))));
+  // Only what is typed or pasted here counts. A change made on behalf of
+  // another program (its WM_SETTEXT, EM_REPLACESEL, forged notification)
+  // is undone and never compared: ShowBoxes puts the window's own copy back.
+  if (!FromAnotherThread()) {
+    Act(boxes_.Change(box, GetText(BoxWindow(box))));
+    CountTries();
+  }
   ShowBoxes();
 }
 
 void Form2::Image1_Click() {
   boxes_.BackgroundClick();
+  CountTries();
   ShowBoxes();
 }
 
@@ -590,6 +672,9 @@ void Form2::TellGuardWayOut(const GuardMessage& claim) {
 }
 
 void Form2::LeaveLock() {
+  // A way out: the failed tries are forgotten.
+  tries_.Clear();
+  SaveTryRecord(tries_file_, tries_.record());
   shortcuts_.Release();
   DisarmWatchdog();
   LockSetForegroundWindow(LSFW_UNLOCK);
@@ -616,7 +701,7 @@ void Form2::UnloadLock(WayOut way, const std::wstring& drive) {
     // this from inside its own change notification.
     leaving_ = true;
     unlocked_by_ = next.watch_drive;
-    PostMessageW(hwnd_, kWmStayUnlocked, 0, 0);
+    PostOwn(hwnd_, kWmStayUnlocked);
     return;
   }
   LeaveLock();
@@ -667,8 +752,25 @@ void Form2::OnFinalDestroy() {
 LRESULT CALLBACK Form2::EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR ref) {
   auto* self = reinterpret_cast<Form2*>(ref);
   switch (msg) {
+    case WM_SETTEXT:
+      // Only the window itself sets a box's text (placeholder, cleared box);
+      // another program's text is refused before the box holds it.
+      if (!self->syncing_) return FALSE;
+      break;
+    case EM_REPLACESEL:
+    case WM_PASTE:
+    case WM_CUT:
+    case WM_CLEAR:
+    case WM_UNDO:
+    case EM_UNDO:
+    case WM_CHAR:
+    case WM_UNICHAR:
+    case WM_IME_CHAR:
     case WM_KEYDOWN:
-      if (wp == kVkF2 || wp == kVkF3) {
+      // Typing and pasting come from this thread's own input; the same
+      // messages sent by another program are refused.
+      if (FromAnotherThread()) return 0;
+      if (msg == WM_KEYDOWN && (wp == kVkF2 || wp == kVkF3)) {
         self->Form_KeyDown(wp);
         return 0;
       }
@@ -678,7 +780,17 @@ LRESULT CALLBACK Form2::EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PT
       self->Text_Click(h == self->Text9_ ? Box::Unlock : Box::Setup);
       return r;
     }
+    case WM_SETFOCUS: {
+      // A box that still shows its placeholder has it selected, so that the
+      // first key typed replaces it, as a click into the box would clear it.
+      const LRESULT r = CallNextSubclass(h, msg, wp, lp);
+      const Box box = h == self->Text9_ ? Box::Unlock : Box::Setup;
+      if (self->boxes_.state(box).text == Placeholder(box)) SendMessageW(h, EM_SETSEL, 0, -1);
+      return r;
+    }
     case WM_NCDESTROY:
+      // The subclass goes with the box, never at another program's word.
+      if (!OwnDestroy(h)) return 0;
       RemoveSubclass(h, EditProc, id);
       break;
     default:
@@ -694,26 +806,30 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (wp == kTimer2) Timer2_Timer();
       return 0;
     case kWmWatchTick:
-      Watch_Tick();
+      if (IsOwnPost(wp)) Watch_Tick();
       return 0;
     case WM_KEYDOWN:
-      Form_KeyDown(wp);
+      if (!FromAnotherThread()) Form_KeyDown(wp);
       return 0;
-    case WM_COMMAND:
-      if (HIWORD(wp) == EN_CHANGE && LOWORD(wp) == IDC_FORM2_TEXT9) Text_Change(Box::Unlock);
-      if (HIWORD(wp) == EN_CHANGE && LOWORD(wp) == IDC_FORM2_TEXT10) Text_Change(Box::Setup);
+    case WM_COMMAND: {
+      // Only the boxes' own notifications; Text_Change tells a change that
+      // another program made.
+      const auto from = reinterpret_cast<HWND>(lp);
+      if (HIWORD(wp) == EN_CHANGE && LOWORD(wp) == IDC_FORM2_TEXT9 && from == Text9_) Text_Change(Box::Unlock);
+      if (HIWORD(wp) == EN_CHANGE && LOWORD(wp) == IDC_FORM2_TEXT10 && from == Text10_) Text_Change(Box::Setup);
       return 0;
+    }
     case kWmEnterSetup:
-      EnterSetup();  // `this` is gone afterwards
+      if (IsOwnPost(wp) && entering_setup_) EnterSetup();  // `this` is gone afterwards
       return 0;
     case kWmStayUnlocked:
-      StayUnlocked();  // `this` is gone afterwards
+      if (IsOwnPost(wp) && leaving_) StayUnlocked();  // `this` is gone afterwards
       return 0;
     case kWmTakeForeground:
-      if (lock_up_ && !leaving_) TakeForeground();
+      if (IsOwnPost(wp) && lock_up_ && !leaving_) TakeForeground();
       return 0;
     case kWmLoadFace:
-      Form_LoadFace();
+      if (IsOwnPost(wp)) Form_LoadFace();
       return 0;
     case WM_DEVICECHANGE: {
       DeviceNotice notice;
@@ -750,7 +866,7 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (LOWORD(wp) == WA_INACTIVE) {
         HWND f = GetFocus();
         focus_child_ = (f == Text9_ || f == Text10_) ? f : nullptr;
-        if (lock_up_) PostMessageW(hwnd_, kWmTakeForeground, 0, 0);
+        if (lock_up_) PostOwn(hwnd_, kWmTakeForeground);
       } else {
         SetFocus(FocusTarget());
       }

@@ -23,6 +23,7 @@
 #include "lock/password_box.h"
 #include "lock/relock.h"
 #include "lock/shortcut_guard_win.h"
+#include "lock/try_limit.h"
 
 namespace tolvane {
 
@@ -96,6 +97,11 @@ class Form2 : public Window {
   bool RereadSettings();
   void ShowBoxes();
   void Act(BoxOutcome outcome);
+  // After each event of the boxes: their sessions' news go to the try
+  // limit (and its file), and the boxes are refused while the limit says so.
+  void CountTries();
+  // The refusal line counts down, and goes when the refusal has run out.
+  void ShowRefusal();
   void DrawLabel(const DRAWITEMSTRUCT& d);
   void SetCaption(HWND label, const std::wstring& text);
   HWND BoxWindow(Box box) const { return box == Box::Unlock ? Text9_ : Text10_; }
@@ -107,6 +113,7 @@ class Form2 : public Window {
   std::array<HWND, 6> Label1_ = {};     // the message lines of the drive slots
   HWND Text9_ = nullptr;                // unlock box
   HWND Text10_ = nullptr;               // setup box
+  HWND Label3_ = nullptr;               // "too many tries", where the boxes show
   HBITMAP Image1_ = nullptr;            // the background, stretched to the screen; null: plain dark
   HDC image_dc_ = nullptr;              // Image1 selected for painting
   HGDIOBJ image_dc_old_ = nullptr;
@@ -141,12 +148,15 @@ class Form2 : public Window {
   SystemShortcutGuard shortcuts_{TheApp().system_parameters};  // accessibility hot keys, cleared while locked
 
   PasswordBoxes boxes_{L""};
+  TryLimit tries_;                      // failed box sessions, kept in tries_file_
+  ShortcutStateFileAt tries_file_{LocalStatePath(L"tries.txt")};  // beside the shortcuts' state
   NumberFormat nf_;
   bool loaded_ = false;                 // the window exists and counts among the forms
   bool lock_up_ = false;
   bool face_up_ = false;                // controls, fonts and picture are in place
   bool syncing_ = false;                // the window itself is setting a box's text
   bool leaving_ = false;                // unlocked, the window goes at the next message
+  bool entering_setup_ = false;         // the setup password matched, the window goes at the next message
   std::wstring unlocked_by_;            // the key drive that opened the lock, "" for the password
   HWND focus_child_ = nullptr;          // the box that had the focus when the window lost activation
   bool session_ending_ = false;         // told the session ends: the shortcuts are back until the next tick

@@ -21,6 +21,14 @@ enum class BoxOutcome {
   EnterSetup,  // the setup box holds the password: leave the lock for the setup window
 };
 
+// What happened to box sessions since the window last asked (see
+// lock/try_limit.h): a session's first typed character, and the end of a
+// session in which something was typed without opening the lock.
+struct SessionNews {
+  bool tried = false;
+  bool ended = false;
+};
+
 struct BoxState {
   bool visible = false;
   std::wstring text;
@@ -40,6 +48,11 @@ class PasswordBoxes {
   BoxOutcome Change(Box box, const std::wstring& text);
   // A click on the background hides the unlock box.
   void BackgroundClick();
+  // While refused (too many failed sessions), both boxes are hidden and F2,
+  // F3 and clicks do nothing.
+  void SetRefused(bool refused);
+  bool refused() const { return refused_; }
+  SessionNews TakeSessionNews();
 
   const BoxState& state(Box box) const { return box == Box::Unlock ? text9_ : text10_; }
   // After a match every further event is ignored: the window is on its way out.
@@ -48,11 +61,17 @@ class PasswordBoxes {
  private:
   BoxState& at(Box box) { return box == Box::Unlock ? text9_ : text10_; }
   void CallUp(Box box);
+  void Hide(Box box);
+  // The box's session is over (closed or emptied).
+  void EndSession(Box box);
 
   std::wstring password_;
   BoxState text9_;
   BoxState text10_;
   bool finished_ = false;
+  bool refused_ = false;
+  bool tried_[2] = {false, false};  // something was typed in the box's current session
+  SessionNews news_;
 };
 
 const wchar_t* Placeholder(Box box);

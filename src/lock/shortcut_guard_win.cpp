@@ -87,7 +87,7 @@ void ShortcutStateFileAt::Remove() {
   if (!path_.empty()) DeleteFileAt(path_);
 }
 
-std::wstring ShortcutStatePath() {
+std::wstring LocalStatePath(const wchar_t* name) {
   // The system sets LOCALAPPDATA for every session; the shell's own lookup,
   // loaded only when it is missing, would map shell32 at every start before
   // the lock covers the screen.
@@ -101,7 +101,9 @@ std::wstring ShortcutStatePath() {
     }
   }
   if (folder.empty()) return {};
-  return folder + L"\\Tolvane\\shortcuts.txt";
+  return folder + L"\\Tolvane\\" + name;
 }
+
+std::wstring ShortcutStatePath() { return LocalStatePath(L"shortcuts.txt"); }
 
 }  // namespace tolvane

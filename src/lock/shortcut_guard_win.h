@@ -40,6 +40,11 @@ class ShortcutStateFileAt : public ShortcutStateFile {
   std::wstring path_;
 };
 
+// %LOCALAPPDATA%\Tolvane\<name>: where the lock keeps what must outlive
+// it (the state file below, the count of failed password tries); empty when
+// the folder is unknown.
+std::wstring LocalStatePath(const wchar_t* name);
+
 // %LOCALAPPDATA%\Tolvane\shortcuts.txt; empty when the folder is unknown.
 std::wstring ShortcutStatePath();
 

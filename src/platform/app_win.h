@@ -33,6 +33,9 @@ struct App {
   // True from the moment the lock window's guards are in force until it is
   // gone. While it holds, nothing may bring another window of the program up.
   bool LockActive() const;  // form2_win.cpp
+  // The lock is up, or configured and waiting to come up. Meanwhile the
+  // windows behind it act on no command, whoever sends it.
+  bool Locked() const;  // app_win.cpp
 
   // The drives as every window sees them: the system's unless a test put a
   // stand-in here before the window loaded.

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/dpi_win.h"
+#include "platform/message_guard_win.h"
 
 namespace tolvane {
 
@@ -35,6 +36,7 @@ WindowFactory& SystemWindows() {
 
 HWND Window::CreateFormWindow(DWORD ex_style, const wchar_t* class_name, const wchar_t* title, DWORD style, int x,
                               int y, int width, int height, HWND owner, WindowFactory& windows) {
+  WatchOwnDestroys();
   return windows.Create(ex_style, class_name, title, style, x, y, width, height, owner, nullptr,
                         GetModuleHandleW(nullptr), this);
 }
@@ -42,18 +44,30 @@ HWND Window::CreateFormWindow(DWORD ex_style, const wchar_t* class_name, const w
 LRESULT Window::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) { return DefWindowProcW(hwnd_, msg, wp, lp); }
 
 LRESULT CALLBACK Window::StaticWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  Window* self = nullptr;
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-    self = static_cast<Window*>(cs->lpCreateParams);
-    self->hwnd_ = hwnd;
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  } else {
-    self = reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  Window* self = reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  switch (msg) {
+    case WM_NCCREATE:
+      // The first one comes from CreateWindowEx; any later one from another
+      // program, with a creation record of its own making.
+      if (self) return 0;
+      self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+      self->hwnd_ = hwnd;
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+      break;
+    case WM_DESTROY:
+    case WM_NCDESTROY:
+      // The teardown (hook, covers, timers, the object itself) runs only when
+      // the program destroys its own window: a forged message would leave a
+      // live window without its guards, or with its object deleted.
+      if (!OwnDestroy(hwnd)) return 0;
+      break;
+    default:
+      break;
   }
   if (!self) return DefWindowProcW(hwnd, msg, wp, lp);
   LRESULT result = self->HandleMessage(msg, wp, lp);
   if (msg == WM_NCDESTROY) {
+    ForgetDestroyed(hwnd);
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     self->hwnd_ = nullptr;
     self->OnFinalDestroy();

@@ -6,6 +6,7 @@
 
 #include "platform/app_win.h"
 #include "platform/lazy_dll_win.h"
+#include "platform/message_guard_win.h"
 #include "platform/product.h"
 #include "config/settings.h"
 #include "resource.h"
@@ -50,7 +51,11 @@ bool Form1::Load(bool lock) {
   TheApp().FormLoaded();
   if (lock_pending_) SetTimer(hwnd_, kTimerLockRetry, kTimerLockRetryInterval, nullptr);
   if (lock) {
-    PostMessageW(hwnd_, kWmFormLoad, 0, 0);
+    form_load_pending_ = true;
+    if (!PostOwn(hwnd_, kWmFormLoad)) {
+      form_load_pending_ = false;
+      Form_Load(true);
+    }
   } else {
     Form_Load(false);
   }
@@ -166,6 +171,7 @@ void Form1::ScanDrives(bool showing) {
 }
 
 void Form1::Scan_Done() {
+  if (!scan_) return;  // no scan was ever asked for (hidden behind the lock since the start)
   const std::optional<std::vector<std::wstring>> entries = scan_->TakeResult();
   if (!entries) return;
   SendMessageW(List1_, WM_SETREDRAW, FALSE, 0);
@@ -337,7 +343,12 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       Tray_Mouse(LOWORD(lp));
       return 0;
     case kWmFormLoad:
-      Form_Load(true);
+      // Once, and only from this window's own load: a second run would build
+      // every control and the tray icon again.
+      if (IsOwnPost(wp) && form_load_pending_) {
+        form_load_pending_ = false;
+        Form_Load(true);
+      }
       return 0;
     case WM_TIMER:
       if (wp == kTimer1) Timer1_Timer();
@@ -356,7 +367,7 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       }
       return TRUE;
     case kWmScanDone:
-      Scan_Done();
+      if (IsOwnPost(wp)) Scan_Done();
       return 0;
     case WM_SHOWWINDOW:
       // Coming out from behind the lock or from the tray: the drives of now,
@@ -367,9 +378,12 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       }
       return Window::HandleMessage(msg, wp, lp);
     case kWmRelockTick:
-      RelockWatch_Tick();
+      if (IsOwnPost(wp)) RelockWatch_Tick();
       return 0;
     case WM_COMMAND:
+      // Hidden behind the lock, the window still receives whatever another
+      // program sends it: the close box, "save" and "remove" do nothing then.
+      if (TheApp().Locked()) return 0;
       if (LOWORD(wp) == IDC_FORM1_LIST1 && HIWORD(wp) == LBN_SELCHANGE) List1_Click();
       if (LOWORD(wp) == IDC_FORM1_CLOSE && HIWORD(wp) == STN_CLICKED) Unload();
       if (LOWORD(wp) == IDC_FORM1_COMMAND1 && HIWORD(wp) == BN_CLICKED) Command1_Click();

@@ -89,6 +89,7 @@ class Form1 : public Window {
   std::unique_ptr<ProbeWorker<WatchTick>> relock_watch_;  // the key drive's watch while unlocked ("relock")
   ScaledLayout layout_;  // the controls at the window's DPI
   bool lock_pending_ = false;  // configured, but the lock window isn't up yet
+  bool form_load_pending_ = false;  // the load waits for the lock's own load to be done
   std::wstring relock_drive_;  // the key drive whose removal locks again ("relock" on)
   std::wstring Text3_;  // Text3: the chosen drive ("E:"), empty until one is chosen
   std::wstring txtCipher_;                     // txtCipher: the cipher text during a save

@@ -9,6 +9,7 @@
 #include "fade.h"
 #include "skin_classes.h"
 #include "platform/lazy_dll_win.h"
+#include "platform/message_guard_win.h"
 
 namespace tolvane::skin {
 namespace {
@@ -283,6 +284,8 @@ LRESULT CALLBACK FormWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
   if (!previous) return DefWindowProcW(hwnd, msg, wParam, lParam);
   switch (msg) {
     case WM_DESTROY:
+      // Another program's WM_DESTROY leaves the live form as it is.
+      if (!OwnDestroy(hwnd)) return 0;
       UnskinForm(hwnd);
       // The form's own procedure still sees its WM_DESTROY: our forms do their
       // unload work there and dialogs release their state there.
@@ -408,6 +411,7 @@ LRESULT CALLBACK ButtonWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
   if (!previous) return DefWindowProcW(hwnd, msg, wParam, lParam);
   switch (msg) {
     case WM_DESTROY:
+      if (!OwnDestroy(hwnd)) return 0;
       UnskinButton(hwnd);
       CallWindowProcW(previous, hwnd, msg, wParam, lParam);
       return 0;

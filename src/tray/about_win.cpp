@@ -151,6 +151,7 @@ LRESULT About::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       }
       break;
     case WM_COMMAND:
+      if (TheApp().Locked()) return 0;  // no browser from under the lock
       if (LOWORD(wp) == IDC_ABOUT_LABEL4 && HIWORD(wp) == STN_CLICKED) Label4_Click();
       return 0;
     case WM_DPICHANGED:

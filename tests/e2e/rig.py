@@ -555,6 +555,8 @@ class Program:
             d.mkdir(parents=True, exist_ok=True)
         self.exe = self.folder / exe.name
         self.bits = pe_bits(exe)
+        for f in self.tries_files():
+            f.unlink(missing_ok=True)
         if in_place:
             return
         shutil.copy2(exe, self.exe)
@@ -618,10 +620,19 @@ class Program:
             raise RigError(f"processes of {self.exe} kept coming back")
         self.pid = None
 
+    def tries_files(self) -> list[Path]:
+        """The lock's count of failed password tries, in the local application
+        data of the prefix's user: shared by every test of the session."""
+        return sorted((PREFIX / "drive_c" / "users").glob("*/AppData/Local/Tolvane/tries.txt"))
+
     def close(self):
         """Ends the program and undoes everything the test set up."""
         try:
             self.kill_all()
+            # Tries that a killed lock counted must not refuse the boxes to
+            # the tests that follow.
+            for f in self.tries_files():
+                f.unlink(missing_ok=True)
             if self._letters:
                 self.session.drivetool("reset")
                 self._letters.clear()

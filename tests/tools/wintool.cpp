@@ -34,6 +34,10 @@
 //   wintool --out FILE exitclock PID TIMEOUT_MS [LETTER]   performance-counter times of a drive
 //                                                      letter appearing and of the process's end
 //   wintool --out FILE qpc                             the performance counter now
+//   wintool --out FILE sweep PID FIRST LAST WPARAM LPARAM   posts every message FIRST..LAST (of
+//                                                      0xC000 and up, the registered ones) to every
+//                                                      top-level window of the process, JSON
+//   wintool --out FILE replacesel CLASS ID HEX         EM_REPLACESEL to the control ID, text as hex
 //   wintool --out FILE holdmutex NAME MS [door]        owns the named mutex for MS milliseconds; with
 //                                                      door, a window of the program's door class too
 //   wintool --out FILE holdfile PATH RELEASE MS        holds PATH open sharing nothing until the file
@@ -834,6 +838,49 @@ int Demo(const std::wstring& cls, const std::wstring& extra) {
   return 0;
 }
 
+// Another program's attack on a running program: every message of a range
+// posted to each of its top-level windows, shown or hidden. A full queue
+// refuses posts for a moment; those are tried again.
+struct SweepTargets {
+  DWORD pid;
+  std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectWindowsOf(HWND h, LPARAM lp) {
+  auto* t = reinterpret_cast<SweepTargets*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  if (pid == t->pid) t->windows.push_back(h);
+  return TRUE;
+}
+
+int Sweep(DWORD pid, long long first, long long last, long long wp, long long lp) {
+  SweepTargets t{pid, {}};
+  EnumWindows(CollectWindowsOf, reinterpret_cast<LPARAM>(&t));
+  long long posted = 0, refused = 0;
+  for (long long msg = first; msg <= last; ++msg) {
+    // Of the registered numbers only those some program registered mean
+    // anything (they share their names with the clipboard formats).
+    wchar_t name[8];
+    if (msg >= 0xC000 && GetClipboardFormatNameW(static_cast<UINT>(msg), name, 8) == 0) continue;
+    for (HWND h : t.windows) {
+      bool ok = false;
+      for (int attempt = 0; attempt < 200 && !ok; ++attempt) {
+        ok = PostMessageW(h, static_cast<UINT>(msg), static_cast<WPARAM>(wp), static_cast<LPARAM>(lp)) != FALSE;
+        if (!ok && (!IsWindow(h) || GetLastError() == ERROR_INVALID_WINDOW_HANDLE)) break;
+        if (!ok) Sleep(5);
+      }
+      ++(ok ? posted : refused);
+    }
+  }
+  std::string out = "{\"windows\":[";
+  for (size_t i = 0; i < t.windows.size(); ++i) {
+    out += (i ? "," : "") + std::string("{\"hwnd\":") + Handle(t.windows[i]) + ",\"class\":" + Json(ClassOf(t.windows[i])) + "}";
+  }
+  Emit(out + "],\"posted\":" + Num(posted) + ",\"refused\":" + Num(refused) + "}\n");
+  return 0;
+}
+
 // A program that takes the lock's single-instance mutex before the lock
 // starts, and with "door" also opens a message-only window of the lock's door
 // class that answers every challenge with a made-up value. Reports what
@@ -891,8 +938,8 @@ int HoldFile(const std::wstring& path, const std::wstring& release, long long ms
 int Usage() {
   std::fputs("usage: wintool --out FILE windows|snapshot|wait|send|post|sendto|settext|alive|waitexit|kill|procs|\n"
              "                           killimage|tryopen|tryopenthreads|killtree|suspend|parent|\n"
-             "                           foreground|tray|meminfo|\n"
-             "                           keyspy|exitclock|qpc|holdmutex|holdfile ...\n"
+             "                           killall|guard|foreground|tray|meminfo|\n"
+             "                           keyspy|exitclock|qpc|holdmutex|holdfile|sweep|replacesel ...\n"
              "       wintool demo CLASS [tray|hotkey]\n",
              stderr);
   return 2;
@@ -986,6 +1033,19 @@ int wmain(int argc, wchar_t** argv) {
     rc = HoldMutex(a[0], n1, rest == 3);
   } else if (cmd == L"holdfile" && rest == 3 && ParseNum(a[2], &n1)) {
     rc = HoldFile(a[0], a[1], n1);
+  } else if (cmd == L"sweep" && rest == 5 && ParseNum(a[0], &n1) && ParseNum(a[1], &n2) && ParseNum(a[2], &n3) &&
+             ParseNum(a[3], &n4)) {
+    long long lp = 0;
+    rc = ParseNum(a[4], &lp) ? Sweep(static_cast<DWORD>(n1), n2, n3, n4, lp) : Usage();
+  } else if (cmd == L"replacesel" && rest == 3 && ParseNum(a[1], &n1)) {
+    HWND top = FindTop(a[0]);
+    HWND ctl = top ? GetDlgItem(top, static_cast<int>(n1)) : nullptr;
+    const std::wstring text = FromHexUtf8(a[2]);
+    DWORD_PTR r = 0;
+    rc = ctl && SendMessageTimeoutW(ctl, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()),
+                                    SMTO_ABORTIFHUNG, kSendTimeoutMs, &r)
+             ? 0
+             : 1;
   } else {
     rc = Usage();
   }
