@@ -19,7 +19,7 @@ import pytest
 import rig
 from conftest import program_fixture
 # The installer's fixtures and its uninstall helper, for the tests that install the service with it.
-from test_installer import installed, setup_exe, uninstall  # noqa: F401
+from test_installer import installed, package, setup_exe, uninstall  # noqa: F401
 from journey_support import (FORM2, IDC_FORM2_TEXT9, IDC_FORM2_TEXT10, call_up_box, encipher, key_bytes,
                              settings_bytes, start_locked, type_text)
 
