@@ -56,7 +56,8 @@ check_release() {
   for dll in $("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z'); do
     case "$dll" in
       kernel32.dll | user32.dll | gdi32.dll | advapi32.dll | shell32.dll | msvcrt.dll | ole32.dll | oleaut32.dll | \
-        comctl32.dll | comdlg32.dll | shlwapi.dll | msimg32.dll | gdiplus.dll | windowscodecs.dll) ;;
+        comctl32.dll | comdlg32.dll | shlwapi.dll | msimg32.dll | gdiplus.dll | windowscodecs.dll | \
+        userenv.dll | wtsapi32.dll) ;;
       *)
         echo "build: $exe needs $dll, which Windows does not have: link it statically" >&2
         exit 1
