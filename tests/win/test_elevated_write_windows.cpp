@@ -35,7 +35,10 @@ std::wstring TestsFolder() {
 // The program built beside the tests (build/win64) and the 32-bit release
 // (dist/, two folders up).
 std::wstring BuiltProgram() { return TestsFolder() + L"\\tolvane.exe"; }
-std::wstring ReleaseProgram() { return TestsFolder() + L"\\..\\..\\dist\\tolvane.exe"; }
+// The two release programs of dist/, as the packages hold them.
+std::wstring ReleaseProgram(const wchar_t* arch) {
+  return TestsFolder() + L"\\..\\..\\dist\\" + arch + L"\\tolvane.exe";
+}
 
 // The application manifest embedded in `exe`, read without running it (a
 // 32-bit exe loads as a data file into this 64-bit process too).
@@ -53,7 +56,7 @@ std::optional<std::string> EmbeddedManifest(const std::wstring& exe) {
 }
 
 TEST(Manifest, BothBuiltProgramsRunAsInvokerWithoutVirtualisation) {
-  for (const std::wstring& exe : {BuiltProgram(), ReleaseProgram()}) {
+  for (const std::wstring& exe : {BuiltProgram(), ReleaseProgram(L"x64"), ReleaseProgram(L"x86")}) {
     const std::string name(exe.begin(), exe.end());
     const std::optional<std::string> manifest = EmbeddedManifest(exe);
     ASSERT_TRUE(manifest.has_value()) << name << ": no program or no manifest (run tools/build.sh)";
