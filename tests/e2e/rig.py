@@ -577,7 +577,10 @@ class Program:
     def start(self, *args, window: str | None = FORM1, timeout: float = DEFAULT_TIMEOUT) -> int:
         """Starts the program with its own windir; waits for its window to show."""
         self._keep = self.workdir / f"keep-{time.monotonic_ns()}.json"
-        self.pid = self.session.run_windows(self.exe, *args, windir=self.windir, keep=self._keep)
+        # windows_exe: the Windows path to start it by, where it matters (an
+        # installed program is known by its C: path, not by the Z: one).
+        target = getattr(self, "windows_exe", None) or self.exe
+        self.pid = self.session.run_windows(target, *args, windir=self.windir, keep=self._keep)
         self.started_at = time.monotonic()
         if window:
             info = self.wait_window(window, "visible", timeout)

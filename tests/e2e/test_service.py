@@ -92,7 +92,7 @@ def guarded(tolvane, wine_session):
 def lock_up_and_guarded(prog):
     """A configured lock started as at logon, once the service guards it."""
     lock = start_locked(prog, settings_bytes("E:", CIPHER))
-    rig.wait_until(lambda: policy_value(prog.session) == 1, 10, interval=0.2,
+    rig.wait_until(lambda: policy_value(prog.session) == 1, 30, interval=0.2,
                    what="the service to set DisableTaskMgr for the lock")
     return lock
 
@@ -196,14 +196,10 @@ def test_uninstalling_the_service_leaves_no_service_value_or_process(guarded, wi
 
 
 
-def service_config(session) -> str:
-    out = rig.E2E / "sc-qc.txt"
-    with open(out, "wb") as f:
-        subprocess.run(["wine", "sc", "qc", SERVICE], env=session.env, stdin=subprocess.DEVNULL, stdout=f,
-                           stderr=subprocess.DEVNULL, timeout=60, check=False)
-    text = out.read_bytes().decode("gbk", "replace")
-    out.unlink(missing_ok=True)
-    return text
+def service_config(session) -> dict:
+    """The service's entry as the service control manager keeps it (Wine's sc
+    has no "qc")."""
+    return session.reg_query(rf"HKLM\System\CurrentControlSet\Services\{SERVICE}") or {}
 
 
 @pytest.fixture
@@ -219,9 +215,11 @@ def installed_service(wine_session, installed):
 def installed_guarded(wine_session, tmp_path, request, installed_service):
     """The installed program, with the settings in the Windows folder where
     the installed service reads them."""
-    gen = program_fixture(wine_session, tmp_path, request, installed.exe, in_place=True)
+    gen = program_fixture(wine_session, tmp_path, request, installed_service.exe, in_place=True)
     prog = next(gen)
     prog.windir = wine_session.host_path("C:\\windows")
+    # Started by its installed path, as the logon start and the service know it.
+    prog.windows_exe = installed_service.location + r"\tolvane.exe"
     wine_session.reg_delete(POLICY_KEY, "DisableTaskMgr")
     try:
         yield prog
@@ -237,8 +235,9 @@ def test_the_installer_installs_and_starts_the_service(wine_session, installed_s
     installed = installed_service
     assert service_state(wine_session) == "RUNNING"
     config = service_config(wine_session)
-    assert "AUTO_START" in config and "LocalSystem" in config, config
-    assert str(installed.folder.name) in config and SERVICE_EXE in config, config
+    assert config.get("Start") == 2 and config.get("ObjectName") == "LocalSystem", config  # automatic start
+    image = str(config.get("ImagePath", ""))
+    assert str(installed.folder.name) in image and SERVICE_EXE in image, config
     assert service_processes(wine_session)
 
 
