@@ -78,6 +78,11 @@ def setup_exe(package):
 
 def wipe(session):
     """Takes away whatever an install left, also one of a run that died."""
+    # The guardian service first: left running, it would guard the next
+    # test's program by this install's rules.
+    for args in (["stop", "TolvaneGuard"], ["delete", "TolvaneGuard"]):
+        subprocess.run(["wine", "sc", *args], env=session.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60, check=False)
     session.reg_delete(UNINST_KEY)
     session.reg_delete(RUN_KEY, "Tolvane")
     for where in [p.folder for p in PACKAGES.values()] + [START_MENU]:

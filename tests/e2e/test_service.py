@@ -78,6 +78,9 @@ def guarded(tolvane, wine_session):
     prog.windir = wine_session.host_path("C:\\windows")
     prog.settings_file.unlink(missing_ok=True)
     wine_session.reg_delete(POLICY_KEY, "DisableTaskMgr")
+    # A service an installer test left running (from another folder) would
+    # keep guarding that folder's program, not this one.
+    remove_service(wine_session)
     assert wine_session.wine(prog.folder / SERVICE_EXE, "--install") == 0
     assert service_state(wine_session) == "RUNNING"
     try:
