@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "one_stick_probe.h"
 #include "platform/app_win.h"
 #include "config/fileio.h"
 #include "config/settings.h"
@@ -153,7 +154,7 @@ class TickNotingDrives : public DriveSystem {
   std::unique_ptr<DriveProbe> NewProbe() override {
     std::lock_guard<std::mutex> lock(mutex_);
     ticks_at_probe_.push_back(TimerTicks::Count());
-    return std::make_unique<Probe>();
+    return std::make_unique<OneStickProbe>();
   }
   std::unique_ptr<KeyFileSource> NewKeyFiles() override { return std::make_unique<NoKeyFiles>(); }
   std::vector<int> ticks_at_probe() {
@@ -162,12 +163,6 @@ class TickNotingDrives : public DriveSystem {
   }
 
  private:
-  class Probe : public DriveProbe {
-   public:
-    bool Exists(wchar_t l) override { return l == L'E'; }
-    bool IsRemovable(wchar_t l) override { return l == L'E'; }
-    std::uint64_t TotalBytes(wchar_t) override { return 2ull << 30; }
-  };
   std::mutex mutex_;
   std::vector<int> ticks_at_probe_;
 };

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "one_stick_probe.h"
 #include "platform/app_win.h"
 #include "config/cipher.h"
 #include "config/codepage.h"
@@ -197,17 +198,11 @@ constexpr char kPassword[] = "Usb-Key7";
 class KeyDrive : public DriveSystem {
  public:
   explicit KeyDrive(std::string key_bytes) : key_(std::move(key_bytes)) {}
-  std::unique_ptr<DriveProbe> NewProbe() override { return std::make_unique<Probe>(); }
+  std::unique_ptr<DriveProbe> NewProbe() override { return std::make_unique<OneStickProbe>(); }
   std::unique_ptr<KeyFileSource> NewKeyFiles() override { return std::make_unique<Keys>(*this); }
   std::atomic<bool> plugged{false};
 
  private:
-  class Probe : public DriveProbe {
-   public:
-    bool Exists(wchar_t l) override { return l == L'E'; }
-    bool IsRemovable(wchar_t l) override { return l == L'E'; }
-    std::uint64_t TotalBytes(wchar_t) override { return 2ull << 30; }
-  };
   class Keys : public KeyFileSource {
    public:
     explicit Keys(KeyDrive& d) : d_(d) {}
