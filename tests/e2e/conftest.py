@@ -28,6 +28,7 @@ def wine_session():
         _timings["session start (Xvfb, prefix, wineserver)"] = time.monotonic() - started
         yield session
     finally:
+        _timings["_restarts"] = session.tool_restarts
         session.stop()
 
 
@@ -105,5 +106,8 @@ def pytest_terminal_summary(terminalreporter):
     if "_start" not in _timings:
         return
     total = time.monotonic() - _timings.pop("_start")
+    restarts = _timings.pop("_restarts", None)
     parts = [f"{name} {secs:.1f} s" for name, secs in _timings.items()]
     terminalreporter.write_line(f"e2e: {total:.1f} s in all" + ("; " + ", ".join(parts) if parts else ""))
+    if restarts is not None:
+        terminalreporter.write_line(f"e2e: {restarts} helper run(s) did not come up under Wine and were run again")

@@ -183,6 +183,7 @@ class WineSession:
         self.env: dict[str, str] = {}
         self._lock = None
         self._calls = 0
+        self.tool_restarts = 0  # helpers that did not come up and were run again
         # Some kernels run no 32-bit programs (ia32_emulation off). Wine then
         # runs through a wine that goes straight to the 64-bit loader, and the
         # 32-bit release and installer cannot be tested here (NO_32BIT says so).
@@ -377,15 +378,26 @@ class WineSession:
         return self._run_host(["wine", str(program), *map(str, args)], timeout=timeout, check=False)
 
     def tool(self, name: str, *args, timeout: float = 60) -> tuple[int, str]:
-        """Runs one of the helpers with --out; returns its exit code and output."""
-        self._calls += 1
-        out = E2E / f"out-{os.getpid()}-{self._calls}.txt"
-        try:
-            rc = self.wine(_tool(name), "--out", winpath(out), *args, timeout=timeout)
-            text = out.read_text(encoding="utf-8") if out.exists() else ""
-        finally:
-            out.unlink(missing_ok=True)
-        return rc, text
+        """Runs one of the helpers with --out; returns its exit code and output.
+
+        Under a loaded Wine a helper now and then fails to come up at all: Wine
+        ends it with exit code 1 before its first line runs, which a caller
+        would take for the helper's own "no" (a window not found, a wait run
+        out). The helpers open FILE before anything else, so a run that left
+        no FILE did nothing and is tried again."""
+        for attempt in range(3):
+            self._calls += 1
+            out = E2E / f"out-{os.getpid()}-{self._calls}.txt"
+            try:
+                rc = self.wine(_tool(name), "--out", winpath(out), *args, timeout=timeout)
+                ran = out.exists()
+                text = out.read_text(encoding="utf-8") if ran else ""
+            finally:
+                out.unlink(missing_ok=True)
+            if ran or rc == 0:
+                return rc, text
+            self.tool_restarts += 1
+        raise RigError(f"{name} {' '.join(map(str, args))} did not come up in three tries (exit {rc})")
 
     def drivetool(self, *args) -> str:
         rc, text = self.tool("drivetool", *args)
@@ -395,13 +407,7 @@ class WineSession:
 
     def wintool(self, *args, timeout: float = 60):
         """Runs wintool; returns its parsed JSON output, or None on exit code 1."""
-        for _ in range(3):
-            rc, text = self.tool("wintool", *args, timeout=timeout)
-            # A snapshot that finds no window says so in its output. Exit code 1
-            # with no output at all is the tool not coming up under a loaded
-            # Wine (seen once, with the window plainly on the screen): ask again.
-            if not (args and args[0] == "snapshot" and rc == 1 and not text.strip()):
-                break
+        rc, text = self.tool("wintool", *args, timeout=timeout)
         if rc == 1:
             return None
         if rc != 0:
