@@ -12,11 +12,19 @@ ROOT=$PWD
 # started at every logon and often from a USB stick.
 MAX_RELEASE_BYTES=1500000
 
-cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=ON >/dev/null
+# ccache, when the machine has it, lets a second work tree of the same code
+# (a branch checked out beside this one) reuse this tree's objects.
+LAUNCHER=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR="$ROOT"
+  LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
+cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTOLVANE_SANITIZE=ON "${LAUNCHER[@]}" >/dev/null
 cmake --build build/native
 
 cmake -S . -B build/win64 -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" "${LAUNCHER[@]}" >/dev/null
 cmake --build build/win64
 
 # A release tree: static, warnings as errors, no tests and so no test seams.
@@ -24,7 +32,7 @@ build_release() {
   local tree=$1 toolchain=$2
   shift 2
   cmake -S . -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel -DTOLVANE_TESTS=OFF -DTOLVANE_WERROR=ON \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain" "$@" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain" "${LAUNCHER[@]}" "$@" >/dev/null
   cmake --build "$tree"
 }
 build_release build/release-x64 mingw-x86_64.cmake -DTOLVANE_E2E_TOOLS=OFF
