@@ -23,6 +23,9 @@ fi
 echo "== include layers"
 /usr/bin/python3 tools/check_layers.py
 
+echo "== documents: links, paths and test names"
+/usr/bin/python3 tools/check_docs.py
+
 echo "== core tests (native, ASan/UBSan)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 build/native/core_tests --gtest_brief=1
 
