@@ -1,6 +1,7 @@
 #include "lock/keyboard_hook_win.h"
 
 #include "lock/key_guard.h"
+#include "lock/typed_keys_win.h"
 
 namespace tolvane {
 namespace {
@@ -112,6 +113,9 @@ LRESULT CALLBACK KeyboardHook::Proc(int code, WPARAM wp, LPARAM lp) {
       t_hook->swallowed_.fetch_add(1);
       return 1;  // swallowed: the next hook is not called
     }
+    // Only a key seen here coming from the keyboard may type into the lock
+    // (the injected ones are not noted).
+    if (wp == WM_KEYDOWN || wp == WM_SYSKEYDOWN) NoteKeyDown(*e);
   }
   return CallNextHookEx(nullptr, code, wp, lp);
 }
