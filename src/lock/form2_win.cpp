@@ -778,6 +778,10 @@ LRESULT CALLBACK Form2::EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PT
         self->Form_KeyDown(wp);
         return 0;
       }
+      // Ctrl+V and Shift+Insert: the edit control pastes for these itself,
+      // not always by a WM_PASTE.
+      if (msg == WM_CHAR && wp == 0x16) return 0;
+      if (msg == WM_KEYDOWN && wp == VK_INSERT && GetKeyState(VK_SHIFT) < 0) return 0;
       break;
     case WM_DEADCHAR:
     case WM_SYSCHAR:

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "lock_pump.h"
 #include "one_stick_probe.h"
 #include "platform/app_win.h"
 #include "config/cipher.h"
@@ -21,7 +22,6 @@
 #include "drives/drive_system.h"
 #include "lock/form2_win.h"
 #include "lock/shortcut_guard_win.h"
-#include "lock/typed_keys_win.h"
 #include "resource.h"
 #include "setup/save_config.h"
 
@@ -192,7 +192,6 @@ TEST(ShortcutStatePath, InTheUsersLocalApplicationData) {
 // through App: cleared at lock, back on each way out and when the session
 // ends, cleared again when the end was cancelled.
 
-constexpr DWORD kPatienceMs = 15000;  // generous: two cores shared with others
 // Typed as keys without Shift (posted keys leave the thread's key state as
 // it is), so in lower case.
 constexpr char kPassword[] = "usb-key7";
@@ -233,23 +232,6 @@ std::wstring EnvOf(const wchar_t* name) {
   wchar_t value[MAX_PATH] = {};
   const DWORD n = GetEnvironmentVariableW(name, value, MAX_PATH);
   return n && n < MAX_PATH ? value : L"";
-}
-
-// The window lives on this thread: waits run its messages (its timers, the
-// drive watch's results) until `done` holds.
-bool PumpUntil(const std::function<bool()>& done) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > kPatienceMs) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (LockTakesInput(msg)) continue;  // as the program's own loop
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
-  return true;
 }
 
 bool HotKeysCleared() {
