@@ -1,8 +1,8 @@
 #include "lock/form2_win.h"
 
 #include <commctrl.h>
-#include <imm.h>
 #include <dbt.h>
+#include <imm.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -56,6 +56,8 @@ constexpr wchar_t kDesignLine[] = L"你插入的可移动磁盘 F:密码验证�
 constexpr wchar_t kSetupBalloonText[] = L"在这里使用右键可以进入界面设置哦！";
 constexpr wchar_t kSetupBalloonTitle[] = L"温馨提示：";
 constexpr wchar_t kSongTi[] = L"宋体";
+// The character that Ctrl+V types.
+constexpr WPARAM kCharCtrlV = 0x16;
 
 // The wall clock in milliseconds since 1970 (UTC): a refusal of the boxes
 // outlives the process, so it cannot be kept on the tick count.
@@ -780,7 +782,7 @@ LRESULT CALLBACK Form2::EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PT
       }
       // Ctrl+V and Shift+Insert: the edit control pastes for these itself,
       // not always by a WM_PASTE.
-      if (msg == WM_CHAR && wp == 0x16) return 0;
+      if (msg == WM_CHAR && wp == kCharCtrlV) return 0;
       if (msg == WM_KEYDOWN && wp == VK_INSERT && GetKeyState(VK_SHIFT) < 0) return 0;
       break;
     case WM_DEADCHAR:

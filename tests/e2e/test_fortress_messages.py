@@ -221,15 +221,17 @@ def retype(prog, text):
 
 def test_a_dozen_select_and_retype_guesses_in_one_box_bring_the_refusal(locked):
     call_up_box(locked, "F2", IDC_FORM2_TEXT9)
-    for n in range(12):
+    refused_at = None
+    for n in range(1, 13):
         guess = f"wrong-{n:02d}"
         retype(locked, guess)
         rig.wait_until(lambda: refusal_seconds(locked) or locked.text(IDC_FORM2_TEXT9, cls=FORM2) == guess, 5,
-                       what=f"guess {n + 1} in the box, or the refusal")
+                       what=f"guess {n} in the box, or the refusal")
         if refusal_seconds(locked):
+            refused_at = n
             break
     # The tenth wrong guess ends as the eleventh is typed over it.
-    assert n == 10, f"refused after {n + 1} guesses"
+    assert refused_at == 11, f"refused at guess {refused_at}"
     assert_refused(locked)
     assert [f.read_bytes() for f in locked.tries_files()][0].startswith(b"failures=10\r\n")
 
