@@ -14,6 +14,7 @@
 #include "config/elevated_write.h"
 #include "config/elevation_win.h"
 #include "lock/shortcut_guard_win.h"
+#include "lock/typed_keys_win.h"
 #include "lock/watchdog.h"
 #include "lock/watchdog_win.h"
 #include "setup/form1_win.h"
@@ -97,6 +98,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    // Keys and characters for the lock: only those the keyboard typed.
+    if (LockTakesInput(msg)) continue;
     // Tab and the arrow keys move between the controls of the setup and
     // appearance windows. The lock window stays out of this: its keys go to
     // its own handlers.

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <dbt.h>
+#include <imm.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include "lock/guard_link_win.h"
 #include "lock/lock_system_win.h"
 #include "lock/picture_win.h"
+#include "lock/typed_keys_win.h"
 #include "lock/watchdog_win.h"
 #include "resource.h"
 #include "skin/mskinbutton_win.h"
@@ -54,6 +56,8 @@ constexpr wchar_t kDesignLine[] = L"你插入的可移动磁盘 F:密码验证�
 constexpr wchar_t kSetupBalloonText[] = L"在这里使用右键可以进入界面设置哦！";
 constexpr wchar_t kSetupBalloonTitle[] = L"温馨提示：";
 constexpr wchar_t kSongTi[] = L"宋体";
+// The character that Ctrl+V types.
+constexpr WPARAM kCharCtrlV = 0x16;
 
 // The wall clock in milliseconds since 1970 (UTC): a refusal of the boxes
 // outlives the process, so it cannot be kept on the tick count.
@@ -207,6 +211,13 @@ void Form2::CreateControls() {
   // The boxes pass F2/F3 and clicks on to the form's handlers.
   SubclassControl(Text9_, EditProc, IDC_FORM2_TEXT9, reinterpret_cast<DWORD_PTR>(this));
   SubclassControl(Text10_, EditProc, IDC_FORM2_TEXT10, reinterpret_cast<DWORD_PTR>(this));
+  // No input method: its candidate and composition windows put text in that
+  // no key made, and any program can drive them.
+  static const auto associate = LazyFn<HIMC WINAPI(HWND, HIMC)>(L"imm32.dll", "ImmAssociateContext");
+  if (associate) {
+    associate(Text9_, nullptr);
+    associate(Text10_, nullptr);
+  }
 }
 
 void Form2::ReadAppearance() {
@@ -608,15 +619,9 @@ void Form2::Act(BoxOutcome outcome) {
 }
 
 void Form2::CountTries() {
-  const SessionNews news = boxes_.TakeSessionNews();
-  const std::int64_t now = WallClockMs();
   const TryRecord before = tries_.record();
-  // The try is on file from its first character: a lock killed in the
-  // middle of it comes back with it counted.
-  if (news.tried) tries_.Tried();
-  if (news.ended) tries_.SessionEnded(now);
+  CountGuesses(boxes_, tries_, WallClockMs());
   if (tries_.record() != before) SaveTryRecord(tries_file_, tries_.record());
-  if (tries_.Refused(now) && !boxes_.refused()) boxes_.SetRefused(true);
   ShowRefusal();
 }
 
@@ -758,23 +763,39 @@ LRESULT CALLBACK Form2::EditProc(HWND h, UINT msg, WPARAM wp, LPARAM lp, UINT_PT
       if (!self->syncing_) return FALSE;
       break;
     case EM_REPLACESEL:
-    case WM_PASTE:
     case WM_CUT:
     case WM_CLEAR:
     case WM_UNDO:
     case EM_UNDO:
-    case WM_CHAR:
-    case WM_UNICHAR:
-    case WM_IME_CHAR:
-    case WM_KEYDOWN:
-      // Typing and pasting come from this thread's own input; the same
-      // messages sent by another program are refused.
+      // Editing comes from this thread's own input; the same messages sent
+      // by another program are refused.
       if (FromAnotherThread()) return 0;
+      break;
+    case WM_KEYDOWN:
+    case WM_CHAR:
+      // Only keys from the keyboard type (lock/typed_keys.h): not another
+      // program's posted or sent ones, nor its SendInput.
+      if (!TypedByKeyboard(h, msg, wp, lp)) return 0;
       if (msg == WM_KEYDOWN && (wp == kVkF2 || wp == kVkF3)) {
         self->Form_KeyDown(wp);
         return 0;
       }
+      // Ctrl+V and Shift+Insert: the edit control pastes for these itself,
+      // not always by a WM_PASTE.
+      if (msg == WM_CHAR && wp == kCharCtrlV) return 0;
+      if (msg == WM_KEYDOWN && wp == VK_INSERT && GetKeyState(VK_SHIFT) < 0) return 0;
       break;
+    case WM_DEADCHAR:
+    case WM_SYSCHAR:
+    case WM_SYSDEADCHAR:
+    case WM_UNICHAR:
+    case WM_IME_CHAR:
+    case WM_IME_COMPOSITION:
+    // No paste and no context menu: what the clipboard holds was not typed,
+    // and a program moving the mouse could pick the menu's paste.
+    case WM_PASTE:
+    case WM_CONTEXTMENU:
+      return 0;
     case WM_LBUTTONUP: {
       const LRESULT r = CallNextSubclass(h, msg, wp, lp);
       self->Text_Click(h == self->Text9_ ? Box::Unlock : Box::Setup);
@@ -809,7 +830,7 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (IsOwnPost(wp)) Watch_Tick();
       return 0;
     case WM_KEYDOWN:
-      if (!FromAnotherThread()) Form_KeyDown(wp);
+      if (TypedByKeyboard(hwnd_, msg, wp, lp)) Form_KeyDown(wp);
       return 0;
     case WM_COMMAND: {
       // Only the boxes' own notifications; Text_Change tells a change that

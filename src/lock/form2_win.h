@@ -97,7 +97,7 @@ class Form2 : public Window {
   bool RereadSettings();
   void ShowBoxes();
   void Act(BoxOutcome outcome);
-  // After each event of the boxes: their sessions' news go to the try
+  // After each event of the boxes: their guesses go to the try
   // limit (and its file), and the boxes are refused while the limit says so.
   void CountTries();
   // The refusal line counts down, and goes when the refusal has run out.
@@ -148,7 +148,7 @@ class Form2 : public Window {
   SystemShortcutGuard shortcuts_{TheApp().system_parameters};  // accessibility hot keys, cleared while locked
 
   PasswordBoxes boxes_{L""};
-  TryLimit tries_;                      // failed box sessions, kept in tries_file_
+  TryLimit tries_;                      // failed guesses, kept in tries_file_
   ShortcutStateFileAt tries_file_{LocalStatePath(L"tries.txt")};  // beside the shortcuts' state
   NumberFormat nf_;
   bool loaded_ = false;                 // the window exists and counts among the forms

@@ -1,6 +1,7 @@
 #include "lock/keyboard_hook_win.h"
 
 #include "lock/key_guard.h"
+#include "lock/typed_keys_win.h"
 
 namespace tolvane {
 namespace {
@@ -9,6 +10,9 @@ namespace {
 // through these, never through anything the user-interface thread holds.
 thread_local KeyboardHook* t_hook = nullptr;
 thread_local KeyGuard* t_guard = nullptr;
+// Set while the next hook runs: for a moment at each reinstall both hooks of
+// this thread are in the chain, and the old one is called from the new one.
+thread_local bool t_in_chain = false;
 
 // A full queue can refuse the quit message for a moment; give up after a
 // second rather than spin, the join below still ends the thread once it comes.
@@ -112,8 +116,16 @@ LRESULT CALLBACK KeyboardHook::Proc(int code, WPARAM wp, LPARAM lp) {
       t_hook->swallowed_.fetch_add(1);
       return 1;  // swallowed: the next hook is not called
     }
+    // Only a key seen here coming from the keyboard may type into the lock
+    // (the injected ones are not noted); once, however many of this
+    // thread's hooks it passes.
+    if (!t_in_chain && (wp == WM_KEYDOWN || wp == WM_SYSKEYDOWN)) NoteKeyDown(*e);
   }
-  return CallNextHookEx(nullptr, code, wp, lp);
+  const bool outer = !t_in_chain;
+  t_in_chain = true;
+  const LRESULT next = CallNextHookEx(nullptr, code, wp, lp);
+  if (outer) t_in_chain = false;
+  return next;
 }
 
 }  // namespace tolvane

@@ -14,7 +14,27 @@ PasswordBoxes::PasswordBoxes(std::wstring password) : password_(std::move(passwo
 
 namespace {
 int Index(Box box) { return box == Box::Unlock ? 0 : 1; }
+
+bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// `after` is `before` with one character more at its end (a character
+// outside the basic plane is two code units).
+bool OneCharacterAppended(std::wstring_view before, std::wstring_view after) {
+  if (!after.starts_with(before)) return false;
+  const std::wstring_view added = after.substr(before.size());
+  return added.size() == 1 || (added.size() == 2 && IsHighSurrogate(added[0]) && IsLowSurrogate(added[1]));
+}
 }  // namespace
+
+EditStep ClassifyEdit(bool guessing, std::wstring_view before, std::wstring_view after) {
+  if (after == before) return {};
+  // Typing on: the guess in progress goes on, or one starts.
+  if (OneCharacterAppended(before, after)) return {false, !guessing};
+  // What a deletion at the end leaves, the box held on the way to `before`.
+  const bool cut_back = after.size() < before.size() && before.starts_with(after);
+  return {guessing, !after.empty() && !cut_back};
+}
 
 void PasswordBoxes::CallUp(Box box) {
   BoxState& b = at(box);
@@ -27,18 +47,18 @@ void PasswordBoxes::CallUp(Box box) {
 void PasswordBoxes::Hide(Box box) {
   if (!at(box).visible) return;
   at(box).visible = false;
-  EndSession(box);
+  EndGuess(box);
 }
 
-void PasswordBoxes::EndSession(Box box) {
-  if (!tried_[Index(box)]) return;
-  tried_[Index(box)] = false;
-  news_.ended = true;
+void PasswordBoxes::EndGuess(Box box) {
+  if (!guessing_[Index(box)]) return;
+  guessing_[Index(box)] = false;
+  news_.push_back(GuessNews::Ended);
 }
 
-SessionNews PasswordBoxes::TakeSessionNews() {
-  const SessionNews n = news_;
-  news_ = {};
+std::vector<GuessNews> PasswordBoxes::TakeGuessNews() {
+  std::vector<GuessNews> n;
+  n.swap(news_);
   return n;
 }
 
@@ -76,22 +96,25 @@ BoxOutcome PasswordBoxes::Click(Box box) {
 BoxOutcome PasswordBoxes::Change(Box box, const std::wstring& text) {
   if (finished_) return BoxOutcome::None;
   BoxState& b = at(box);
+  // Unmasked, a box shows its placeholder: nothing typed yet.
+  const std::wstring before = b.masked ? b.text : std::wstring();
   b.text = text;
   if (text != Placeholder(box)) b.masked = true;
-  const bool typed = !text.empty() && text != Placeholder(box);
+  const std::wstring_view after = b.masked ? std::wstring_view(text) : std::wstring_view();
   // An empty box never opens anything: a stored password that deciphers to
   // nothing would otherwise be opened by a click into the box.
-  if (!typed || !PasswordOpens(text, password_)) {
-    if (typed && !tried_[Index(box)]) {
-      tried_[Index(box)] = true;
-      news_.tried = true;
-    }
-    // Emptied: the next thing typed is a new try.
-    if (text.empty()) EndSession(box);
-    return BoxOutcome::None;
+  if (PasswordOpens(std::wstring(after), password_)) {
+    finished_ = true;
+    return box == Box::Unlock ? BoxOutcome::Unlock : BoxOutcome::EnterSetup;
   }
-  finished_ = true;
-  return box == Box::Unlock ? BoxOutcome::Unlock : BoxOutcome::EnterSetup;
+  bool& guessing = guessing_[Index(box)];
+  const EditStep step = ClassifyEdit(guessing, before, after);
+  if (step.ended) EndGuess(box);
+  if (step.started) {
+    guessing = true;
+    news_.push_back(GuessNews::Started);
+  }
+  return BoxOutcome::None;
 }
 
 void PasswordBoxes::BackgroundClick() {

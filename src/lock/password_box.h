@@ -4,6 +4,8 @@
 // state into its two edit controls and acts on the returned outcome.
 #pragma once
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace tolvane {
 
@@ -21,13 +23,28 @@ enum class BoxOutcome {
   EnterSetup,  // the setup box holds the password: leave the lock for the setup window
 };
 
-// What happened to box sessions since the window last asked (see
-// lock/try_limit.h): a session's first typed character, and the end of a
-// session in which something was typed without opening the lock.
-struct SessionNews {
-  bool tried = false;
-  bool ended = false;
+// Guesses, as the try limit counts them (lock/try_limit.h). The box checks
+// its text at every change, so every text it ever held was tried; what costs
+// a guess is a run of new text. A guess starts when a box's text changes to
+// something it has not just been through: one character typed at the end of
+// an empty box or of what was left after a deletion, or any other new text
+// (typed over a selection, into the middle, pasted). It ends when the text
+// changes other than by one character typed at its end (select-and-type,
+// Backspace, Ctrl+Backspace, emptying), or the box goes (F2, F3, a click on
+// the background, a refusal). Typing the password straight through is thus
+// one guess that never fails; its prefixes are not guesses of their own, and
+// neither is what a deletion leaves, since the box held all of it on the way
+// to the guess it ends.
+struct EditStep {
+  bool ended = false;    // the guess in progress ended (it failed, unless the new text opens)
+  bool started = false;  // the new text starts a guess
+  bool operator==(const EditStep&) const = default;
 };
+// A box's text goes from `before` to `after` (the placeholder counts as
+// empty); `guessing`: a guess is in progress.
+EditStep ClassifyEdit(bool guessing, std::wstring_view before, std::wstring_view after);
+
+enum class GuessNews { Started, Ended };
 
 struct BoxState {
   bool visible = false;
@@ -48,11 +65,12 @@ class PasswordBoxes {
   BoxOutcome Change(Box box, const std::wstring& text);
   // A click on the background hides the unlock box.
   void BackgroundClick();
-  // While refused (too many failed sessions), both boxes are hidden and F2,
+  // While refused (too many failed guesses), both boxes are hidden and F2,
   // F3 and clicks do nothing.
   void SetRefused(bool refused);
   bool refused() const { return refused_; }
-  SessionNews TakeSessionNews();
+  // The guesses that started and ended since the last call, in order.
+  std::vector<GuessNews> TakeGuessNews();
 
   const BoxState& state(Box box) const { return box == Box::Unlock ? text9_ : text10_; }
   // After a match every further event is ignored: the window is on its way out.
@@ -62,16 +80,16 @@ class PasswordBoxes {
   BoxState& at(Box box) { return box == Box::Unlock ? text9_ : text10_; }
   void CallUp(Box box);
   void Hide(Box box);
-  // The box's session is over (closed or emptied).
-  void EndSession(Box box);
+  // The box goes: a guess in progress ends.
+  void EndGuess(Box box);
 
   std::wstring password_;
   BoxState text9_;
   BoxState text10_;
   bool finished_ = false;
   bool refused_ = false;
-  bool tried_[2] = {false, false};  // something was typed in the box's current session
-  SessionNews news_;
+  bool guessing_[2] = {false, false};  // a guess is in progress in the box
+  std::vector<GuessNews> news_;
 };
 
 const wchar_t* Placeholder(Box box);

@@ -23,9 +23,9 @@ bool ParseNumber(std::string_view text, std::int64_t max, std::int64_t& out) {
 }  // namespace
 
 std::int64_t RefusalAfter(int failures) {
-  if (failures <= kFreeFailedSessions) return 0;
+  if (failures <= kFreeFailedGuesses) return 0;
   std::int64_t ms = kFirstRefusalMs;
-  for (int n = kFreeFailedSessions + 1; n < failures && ms < kLongestRefusalMs; ++n) ms *= 2;
+  for (int n = kFreeFailedGuesses + 1; n < failures && ms < kLongestRefusalMs; ++n) ms *= 2;
   return std::min(ms, kLongestRefusalMs);
 }
 
@@ -68,16 +68,16 @@ TryRecord ParseTryRecord(std::string_view text) {
 TryLimit::TryLimit(TryRecord stored, std::int64_t now) : record_(stored) {
   const std::int64_t longest = RefusalAfter(record_.failures);
   if (record_.refused_until - now > longest) record_.refused_until = now + longest;
-  SessionEnded(now);
+  GuessEnded(now);
 }
 
-void TryLimit::Tried() {
+void TryLimit::GuessStarted() {
   if (record_.open) return;
   record_.open = true;
   if (record_.failures < kMostFailures) ++record_.failures;
 }
 
-void TryLimit::SessionEnded(std::int64_t now) {
+void TryLimit::GuessEnded(std::int64_t now) {
   if (!record_.open) return;
   record_.open = false;
   const std::int64_t refusal = RefusalAfter(record_.failures);
@@ -86,6 +86,21 @@ void TryLimit::SessionEnded(std::int64_t now) {
 
 std::int64_t TryLimit::RemainingMs(std::int64_t now) const {
   return std::max<std::int64_t>(0, record_.refused_until - now);
+}
+
+void CountGuesses(PasswordBoxes& boxes, TryLimit& limit, std::int64_t now) {
+  for (bool again = true; again;) {
+    for (GuessNews news : boxes.TakeGuessNews()) {
+      if (news == GuessNews::Ended) {
+        limit.GuessEnded(now);
+      } else if (!limit.Refused(now)) {
+        limit.GuessStarted();
+      }
+    }
+    // The refusal hides the boxes, which ends the guess in progress.
+    again = limit.Refused(now) && !boxes.refused();
+    if (again) boxes.SetRefused(true);
+  }
 }
 
 std::wstring RefusalText(std::int64_t remaining_ms) {

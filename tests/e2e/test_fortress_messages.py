@@ -185,15 +185,15 @@ def assert_refused(prog):
     assert not prog.control(snap, IDC_FORM2_TEXT10)["visible"]
 
 
-def test_five_failed_sessions_refuse_the_boxes_across_a_restart_until_a_way_out(locked):
-    for n in range(4):
+def test_ten_failed_guesses_refuse_the_boxes_across_a_restart_until_a_way_out(locked):
+    for n in range(9):
         fail_a_session(locked, *(("F3", IDC_FORM2_TEXT10) if n % 2 else ("F2", IDC_FORM2_TEXT9)))
-    # Four cost nothing: the boxes still come.
+    # Nine cost nothing: the boxes still come.
     assert refusal_seconds(locked) is None
     fail_a_session(locked)
     assert_refused(locked)
     locked.screenshot("refused")
-    assert [f.read_bytes() for f in locked.tries_files()][0].startswith(b"failures=5\r\n")
+    assert [f.read_bytes() for f in locked.tries_files()][0].startswith(b"failures=10\r\n")
 
     # A lock killed (and brought back by its watchdog) still refuses them.
     old = lock_window(locked)["pid"]
@@ -209,6 +209,43 @@ def test_five_failed_sessions_refuse_the_boxes_across_a_restart_until_a_way_out(
     usb = locked.plug("e")
     (usb / "tolvane.com").write_bytes(key_bytes("E:", CIPHER))
     assert locked.wait_exit(10) == 0
+    assert locked.tries_files() == []
+
+
+def retype(prog, text):
+    """Selects the box's text (Shift+Home) and types over it, as a person
+    trying one password after another would."""
+    prog.keys("shift+Home")
+    type_text(prog, text)
+
+
+def test_a_dozen_select_and_retype_guesses_in_one_box_bring_the_refusal(locked):
+    call_up_box(locked, "F2", IDC_FORM2_TEXT9)
+    refused_at = None
+    for n in range(1, 13):
+        guess = f"wrong-{n:02d}"
+        retype(locked, guess)
+        rig.wait_until(lambda: refusal_seconds(locked) or locked.text(IDC_FORM2_TEXT9, cls=FORM2) == guess, 5,
+                       what=f"guess {n} in the box, or the refusal")
+        if refusal_seconds(locked):
+            refused_at = n
+            break
+    # The tenth wrong guess ends as the eleventh is typed over it.
+    assert refused_at == 11, f"refused at guess {refused_at}"
+    assert_refused(locked)
+    assert [f.read_bytes() for f in locked.tries_files()][0].startswith(b"failures=10\r\n")
+
+
+def test_the_right_password_after_a_few_wrong_edits_still_opens(locked):
+    call_up_box(locked, "F2", IDC_FORM2_TEXT9)
+    for guess in ("wrong-pw", "Usb-Kez9"):
+        retype(locked, guess)
+        rig.wait_until(lambda: locked.text(IDC_FORM2_TEXT9, cls=FORM2) == guess, 5, what=f"{guess!r} in the box")
+    # Backspace twice and on to the password: "Usb-Ke", then "y7".
+    locked.keys("BackSpace", "BackSpace")
+    rig.wait_until(lambda: locked.text(IDC_FORM2_TEXT9, cls=FORM2) == "Usb-Ke", 5, what="the typo taken back")
+    type_text(locked, "y7")
+    assert locked.wait_exit(5) == 0
     assert locked.tries_files() == []
 
 

@@ -7,6 +7,7 @@
 //   wintool --out FILE send CLASS MSG WPARAM LPARAM    SendMessage to the window, prints the result
 //   wintool --out FILE post CLASS MSG WPARAM LPARAM
 //   wintool --out FILE sendto CLASS ID MSG WPARAM LPARAM   to the control ID of the window
+//   wintool --out FILE postto CLASS ID MSG WPARAM LPARAM
 //   wintool --out FILE settext CLASS ID HEX            WM_SETTEXT, text as hex of its UTF-8
 //   wintool --out FILE alive PID                       Windows process id
 //   wintool --out FILE waitexit PID TIMEOUT_MS
@@ -38,6 +39,11 @@
 //                                                      0xC000 and up, the registered ones) to every
 //                                                      top-level window of the process, JSON
 //   wintool --out FILE replacesel CLASS ID HEX         EM_REPLACESEL to the control ID, text as hex
+//   wintool --out FILE inject sendinput|keybd|unicode VK HEX   key VK (0: none), then the text (hex of
+//                                                      its UTF-8) as keys another program injects
+//   wintool --out FILE typemsg post|send char|keydown CLASS ID HEX   the text as WM_CHAR or WM_KEYDOWN
+//                                                      messages to the control ID
+//   wintool --out FILE clip HEX                        the text on the clipboard
 //   wintool --out FILE holdmutex NAME MS [door]        owns the named mutex for MS milliseconds; with
 //                                                      door, a window of the program's door class too
 //   wintool --out FILE holdfile PATH RELEASE MS        holds PATH open sharing nothing until the file
@@ -64,6 +70,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
 #include <string>
@@ -290,6 +297,95 @@ int Message(HWND h, bool post, long long msg, long long wp, long long lp) {
     return 1;
   }
   Emit("{\"result\":" + Num(static_cast<LONG_PTR>(result)) + "}\n");
+  return 0;
+}
+
+// Keys as another program makes them: SendInput with key codes ("sendinput"),
+// SendInput with characters (KEYEVENTF_UNICODE, "unicode") or keybd_event
+// ("keybd"), into whatever has the keyboard. `vk`, when not 0, goes first,
+// then `text` is typed, Shift held where the layout needs it.
+void InjectKey(const std::wstring& mode, WORD vk, bool up) {
+  const WORD scan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+  if (mode == L"keybd") {
+    keybd_event(static_cast<BYTE>(vk), static_cast<BYTE>(scan), up ? KEYEVENTF_KEYUP : 0, 0);
+    return;
+  }
+  INPUT in = {};
+  in.type = INPUT_KEYBOARD;
+  in.ki.wVk = vk;
+  in.ki.wScan = scan;
+  in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+  SendInput(1, &in, sizeof(in));
+}
+
+int Inject(const std::wstring& mode, WORD first, const std::wstring& text) {
+  if (mode != L"sendinput" && mode != L"keybd" && mode != L"unicode") return 2;
+  int sent = 0;
+  if (first) {
+    InjectKey(mode == L"unicode" ? L"sendinput" : mode, first, false);
+    InjectKey(mode == L"unicode" ? L"sendinput" : mode, first, true);
+    ++sent;
+    Sleep(300);  // the box comes up before the text
+  }
+  for (wchar_t c : text) {
+    if (mode == L"unicode") {
+      INPUT in[2] = {};
+      for (int i = 0; i < 2; ++i) {
+        in[i].type = INPUT_KEYBOARD;
+        in[i].ki.wScan = c;
+        in[i].ki.dwFlags = KEYEVENTF_UNICODE | (i ? KEYEVENTF_KEYUP : 0);
+      }
+      SendInput(2, in, sizeof(INPUT));
+    } else {
+      const SHORT key = VkKeyScanW(c);
+      if (key == -1) return 1;
+      const bool shift = (key & 0x100) != 0;
+      if (shift) InjectKey(mode, VK_SHIFT, false);
+      InjectKey(mode, static_cast<WORD>(key & 0xFF), false);
+      InjectKey(mode, static_cast<WORD>(key & 0xFF), true);
+      if (shift) InjectKey(mode, VK_SHIFT, true);
+    }
+    ++sent;
+    Sleep(20);
+  }
+  Emit("{\"sent\":" + Num(sent) + "}\n");
+  return 0;
+}
+
+// Characters as another program fakes them without input: posted or sent
+// WM_CHAR, or WM_KEYDOWN with the key of each character, to one control.
+int TypeMessages(bool post, const std::wstring& kind, HWND ctl, const std::wstring& text) {
+  if (!ctl || (kind != L"char" && kind != L"keydown")) return 1;
+  for (wchar_t c : text) {
+    const WORD vk = static_cast<WORD>(VkKeyScanW(c) & 0xFF);
+    const UINT msg = kind == L"char" ? WM_CHAR : WM_KEYDOWN;
+    const WPARAM wp = kind == L"char" ? c : vk;
+    const LPARAM lp = 1 | static_cast<LPARAM>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC) << 16);
+    DWORD_PTR r = 0;
+    const bool ok = post ? PostMessageW(ctl, msg, wp, lp) != FALSE
+                         : SendMessageTimeoutW(ctl, msg, wp, lp, SMTO_ABORTIFHUNG, kSendTimeoutMs, &r) != 0;
+    if (!ok) return 1;
+  }
+  Emit("{\"typed\":" + Num(static_cast<long long>(text.size())) + "}\n");
+  return 0;
+}
+
+// Puts `text` on the clipboard, as any program of the session may.
+int Clip(const std::wstring& text) {
+  if (!OpenClipboard(nullptr)) return 1;
+  EmptyClipboard();
+  const SIZE_T bytes = (text.size() + 1) * sizeof(wchar_t);
+  HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes);
+  bool ok = false;
+  if (void* p = mem ? GlobalLock(mem) : nullptr) {
+    std::memcpy(p, text.c_str(), bytes);
+    GlobalUnlock(mem);
+    ok = SetClipboardData(CF_UNICODETEXT, mem) != nullptr;
+  }
+  if (!ok && mem) GlobalFree(mem);
+  CloseClipboard();
+  if (!ok) return 1;
+  Emit("{\"clipboard\":true}\n");
   return 0;
 }
 
@@ -936,10 +1032,12 @@ int HoldFile(const std::wstring& path, const std::wstring& release, long long ms
 }
 
 int Usage() {
-  std::fputs("usage: wintool --out FILE windows|snapshot|wait|send|post|sendto|settext|alive|waitexit|kill|procs|\n"
+  std::fputs("usage: wintool --out FILE windows|snapshot|wait|send|post|sendto|postto|settext|alive|waitexit|\n"
+             "                           kill|procs|\n"
              "                           killimage|tryopen|tryopenthreads|killtree|suspend|parent|\n"
              "                           killall|guard|foreground|tray|meminfo|\n"
-             "                           keyspy|exitclock|qpc|holdmutex|holdfile|sweep|replacesel ...\n"
+             "                           keyspy|exitclock|qpc|holdmutex|holdfile|sweep|replacesel|\n"
+             "                           inject|typemsg|clip ...\n"
              "       wintool demo CLASS [tray|hotkey]\n",
              stderr);
   return 2;
@@ -971,10 +1069,11 @@ int wmain(int argc, wchar_t** argv) {
   } else if ((cmd == L"send" || cmd == L"post") && rest == 4 && ParseNum(a[1], &n1) && ParseNum(a[2], &n2) &&
              ParseNum(a[3], &n3)) {
     rc = Message(FindTop(a[0]), cmd == L"post", n1, n2, n3);
-  } else if (cmd == L"sendto" && rest == 5 && ParseNum(a[1], &n4) && ParseNum(a[2], &n1) && ParseNum(a[3], &n2) &&
+  } else if ((cmd == L"sendto" || cmd == L"postto") && rest == 5 && ParseNum(a[1], &n4) && ParseNum(a[2], &n1) &&
+             ParseNum(a[3], &n2) &&
              ParseNum(a[4], &n3)) {
     HWND top = FindTop(a[0]);
-    rc = Message(top ? GetDlgItem(top, static_cast<int>(n4)) : nullptr, false, n1, n2, n3);
+    rc = Message(top ? GetDlgItem(top, static_cast<int>(n4)) : nullptr, cmd == L"postto", n1, n2, n3);
   } else if (cmd == L"settext" && rest == 3 && ParseNum(a[1], &n1)) {
     HWND top = FindTop(a[0]);
     HWND ctl = top ? GetDlgItem(top, static_cast<int>(n1)) : nullptr;
@@ -1046,6 +1145,15 @@ int wmain(int argc, wchar_t** argv) {
                                     SMTO_ABORTIFHUNG, kSendTimeoutMs, &r)
              ? 0
              : 1;
+  } else if (cmd == L"clip" && rest == 1) {
+    rc = Clip(FromHexUtf8(a[0]));
+  } else if (cmd == L"inject" && rest == 3 && ParseNum(a[1], &n1)) {
+    rc = Inject(a[0], static_cast<WORD>(n1), FromHexUtf8(a[2]));
+  } else if (cmd == L"typemsg" && rest == 5 && ParseNum(a[3], &n1) &&
+             (std::wcscmp(a[0], L"post") == 0 || std::wcscmp(a[0], L"send") == 0)) {
+    HWND top = FindTop(a[2]);
+    rc = TypeMessages(std::wcscmp(a[0], L"post") == 0, a[1], top ? GetDlgItem(top, static_cast<int>(n1)) : nullptr,
+                      FromHexUtf8(a[4]));
   } else {
     rc = Usage();
   }

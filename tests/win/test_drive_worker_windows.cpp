@@ -23,6 +23,7 @@
 #include "drives/drives_win.h"
 #include "drives/key_file.h"
 #include "lock/form2_win.h"
+#include "lock/typed_keys_win.h"
 #include "resource.h"
 #include "setup/form1_win.h"
 #include "ui_thread.h"
@@ -211,11 +212,11 @@ TEST_F(DriveHangs, LockWindowAnswersAndTakesTypingUntilTheTickComesBack) {
 
   ExpectAnswersThroughTheHang(ui, Form2::kTimer2, 2);
   // The password box comes up and takes typing while the drive still hangs.
-  // The keys come as the window's own input does, through its queue (text
-  // sent from another thread is refused).
-  PostMessageW(lock, WM_KEYDOWN, VK_F2, 0);
+  // The keys come as the keyboard's do, through the window's queue (keys
+  // that no keyboard sent are refused).
+  PostKeyAsKeyboard(lock, VK_F2);
   PostMessageW(unlock_box, WM_LBUTTONUP, 0, 0);  // a click clears the placeholder
-  for (wchar_t c : std::wstring(L"abc")) PostMessageW(unlock_box, WM_CHAR, c, 1);
+  for (UINT vk : {'A', 'B', 'C'}) PostKeyAsKeyboard(unlock_box, vk);
   EXPECT_TRUE(Eventually([&] { return TextOf(unlock_box) == L"abc"; })) << "typed: " << TextOf(unlock_box).size();
   EXPECT_EQ(drives_->probes(), 1);
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "lock_pump.h"
 #include "one_stick_probe.h"
 #include "platform/app_win.h"
 #include "config/cipher.h"
@@ -191,8 +192,12 @@ TEST(ShortcutStatePath, InTheUsersLocalApplicationData) {
 // through App: cleared at lock, back on each way out and when the session
 // ends, cleared again when the end was cancelled.
 
-constexpr DWORD kPatienceMs = 15000;  // generous: two cores shared with others
-constexpr char kPassword[] = "Usb-Key7";
+// Typed as keys without Shift (posted keys leave the thread's key state as
+// it is), so in lower case.
+constexpr char kPassword[] = "usb-key7";
+
+// The key that types `c` on the keyboard layout in use.
+UINT KeyOf(char c) { return static_cast<UINT>(VkKeyScanW(static_cast<wchar_t>(c)) & 0xFF); }
 
 // Removable drive E:, whose key file is there once plugged.
 class KeyDrive : public DriveSystem {
@@ -227,22 +232,6 @@ std::wstring EnvOf(const wchar_t* name) {
   wchar_t value[MAX_PATH] = {};
   const DWORD n = GetEnvironmentVariableW(name, value, MAX_PATH);
   return n && n < MAX_PATH ? value : L"";
-}
-
-// The window lives on this thread: waits run its messages (its timers, the
-// drive watch's results) until `done` holds.
-bool PumpUntil(const std::function<bool()>& done) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > kPatienceMs) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
-  return true;
 }
 
 bool HotKeysCleared() {
@@ -336,10 +325,11 @@ TEST_F(LockWindowShortcuts, BackWhenTheSetupPasswordIsTyped) {
   ASSERT_NE(lock, nullptr);
   ASSERT_TRUE(PumpUntil([lock] { return GetDlgItem(lock, IDC_FORM2_TEXT10) != nullptr; })) << "no face";
   const HWND box = GetDlgItem(lock, IDC_FORM2_TEXT10);
-  SendMessageW(lock, WM_KEYDOWN, VK_F3, 0);
+  PostKeyAsKeyboard(lock, VK_F3);
+  ASSERT_TRUE(PumpUntil([box] { return IsWindowVisible(box) != FALSE; })) << "F3 called up no box";
   SendMessageW(box, WM_LBUTTONDOWN, 0, 0);
   SendMessageW(box, WM_LBUTTONUP, 0, 0);
-  for (const char* c = kPassword; *c && TheApp().form2; ++c) SendMessageW(box, WM_CHAR, *c, 1);
+  for (const char* c = kPassword; *c; ++c) PostKeyAsKeyboard(box, KeyOf(*c));
   ASSERT_TRUE(PumpUntil([] { return TheApp().form2 == nullptr; })) << "the setup password did not open the lock";
   ExpectBackAsBefore("after the setup password");
 }

@@ -8,6 +8,8 @@
 #include <memory>
 #include <thread>
 
+#include "lock/typed_keys_win.h"
+
 namespace tolvane {
 
 inline constexpr DWORD kUiPatienceMs = 15000;  // generous: two cores shared with others
@@ -30,6 +32,7 @@ class UiThread {
           (*fn)();
           continue;
         }
+        if (LockTakesInput(msg)) continue;  // as the program's own loop
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
       }
