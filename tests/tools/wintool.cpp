@@ -1056,13 +1056,16 @@ int RaceThreads(const std::wstring& exe_name, long long ms) {
       tried.push_back(te.th32ThreadID);
       if (HANDLE t = OpenThread(THREAD_SUSPEND_RESUME, FALSE, te.th32ThreadID)) {
         CloseHandle(t);
-        opened += (opened.empty() ? "" : ",") + std::string("{\"pid\":") + Num(te.th32OwnerProcessID) +
-                  ",\"tid\":" + Num(te.th32ThreadID) + "}";
+        if (!opened.empty()) opened += ",";
+        opened += "{\"pid\":" + Num(te.th32OwnerProcessID) + ",\"tid\":" + Num(te.th32ThreadID) + "}";
       }
     }
   }
   std::string procs;
-  for (DWORD pid : new_pids) procs += (procs.empty() ? "" : ",") + Num(pid);
+  for (DWORD pid : new_pids) {
+    if (!procs.empty()) procs += ",";
+    procs += Num(pid);
+  }
   Emit("{\"processes\":[" + procs + "],\"threads\":" + Num(static_cast<long long>(tried.size())) +
        ",\"opened\":[" + opened + "]}\n");
   return 0;
