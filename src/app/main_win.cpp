@@ -13,6 +13,8 @@
 #include "appearance/form5_win.h"
 #include "config/elevated_write.h"
 #include "config/elevation_win.h"
+#include "drives/probe_worker.h"
+#include "lock/process_guard_win.h"
 #include "lock/shortcut_guard_win.h"
 #include "lock/typed_keys_win.h"
 #include "lock/watchdog.h"
@@ -62,8 +64,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const std::vector<std::wstring> args = Arguments();
   // The elevated instance that does one settings write for a running copy:
   // before anything else, and nothing else (no window, no single-instance
-  // claim, no lock).
+  // claim, no lock). It stays out of the guard: the user's programs cannot
+  // open an elevated process anyway, and a guarded default list in its token
+  // would land on a file it creates where the folder passes nothing on.
   if (!args.empty() && args[0] == kElevatedWriteSwitch) return RunElevatedWrite(args);
+  // Every other mode (the lock, its watchdog, the starter between them) is
+  // guarded before it makes its first thread, window or handle: a handle
+  // opened in a gap would keep its rights for good.
+  GuardFromBirth();
+  SetThreadStarter(StartGuardedThread);
   InstallSettingsElevator();
 
   const Launch launch = ParseLaunch(args);

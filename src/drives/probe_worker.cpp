@@ -1,5 +1,6 @@
 #include "drives/probe_worker.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -34,10 +35,22 @@ struct ProbeThread::Shared {
   }
 };
 
+namespace {
+
+bool StartStandardThread(std::function<void()> body) {
+  std::thread(std::move(body)).detach();
+  return true;
+}
+
+std::atomic<ThreadStarter> g_starter{StartStandardThread};
+
+}  // namespace
+
+void SetThreadStarter(ThreadStarter starter) { g_starter = starter ? starter : StartStandardThread; }
+
 ProbeThread::ProbeThread(Job job, Ready ready) : shared_(std::make_shared<Shared>(std::move(job), std::move(ready))) {
   try {
-    std::thread(Run, shared_).detach();
-    shared_->threaded = true;
+    shared_->threaded = g_starter.load()([s = shared_] { Run(s); });
   } catch (const std::system_error&) {
     // No thread to be had: the probes run on the caller's thread, as they
     // did before there was a worker. Slow, but the key drive still unlocks.

@@ -24,6 +24,12 @@
 
 namespace tolvane {
 
+// Starts a worker's thread and lets it go; false when none could start. A
+// standard thread unless the program sets its own (the Windows program's
+// threads carry its guard from their creation).
+using ThreadStarter = bool (*)(std::function<void()> body);
+void SetThreadStarter(ThreadStarter starter);
+
 class ProbeThread {
  public:
   using Job = std::function<std::shared_ptr<void>()>;

@@ -22,6 +22,7 @@
 #include "lock/guard_link_win.h"
 #include "lock/lock_system_win.h"
 #include "lock/picture_win.h"
+#include "lock/stay_shown.h"
 #include "lock/typed_keys_win.h"
 #include "lock/watchdog_win.h"
 #include "resource.h"
@@ -47,6 +48,9 @@ constexpr UINT kWmTakeForeground = WM_APP + 22;
 constexpr UINT kWmStayUnlocked = WM_APP + 23;
 // The second half of the load, once the dark cover is on the screen.
 constexpr UINT kWmLoadFace = WM_APP + 24;
+// Posted when a window of the lock was moved, hidden or minimised without
+// being asked first: put back once the change that did it has returned.
+constexpr UINT kWmStayShown = WM_APP + 25;
 
 // Behind the caption when there is no picture, or none that can be read.
 constexpr COLORREF kDarkBackground = RGB(0x10, 0x14, 0x1C);
@@ -111,8 +115,71 @@ ScreenCover CurrentScreens() {
   return CoverMonitors(TheApp().LockSystemInUse().Monitors(), primary);
 }
 
+StackTo StackOf(HWND after) {
+  if (after == HWND_TOP) return StackTo::Top;
+  if (after == HWND_TOPMOST) return StackTo::Topmost;
+  if (after == HWND_NOTOPMOST) return StackTo::NotTopmost;
+  if (after == HWND_BOTTOM) return StackTo::Bottom;
+  return StackTo::BelowAnother;
+}
+
+// WM_WINDOWPOSCHANGING runs on the window's own thread also when another
+// program asks for the change: there it is bent back before it happens.
+void HoldPlace(WINDOWPOS& pos, const Rect& place) {
+  PlaceChange asked;
+  asked.hide = (pos.flags & SWP_HIDEWINDOW) != 0;
+  asked.move = (pos.flags & SWP_NOMOVE) == 0;
+  asked.size = (pos.flags & SWP_NOSIZE) == 0;
+  asked.restack = (pos.flags & SWP_NOZORDER) == 0;
+  asked.stack = StackOf(pos.hwndInsertAfter);
+  asked.x = pos.x;
+  asked.y = pos.y;
+  asked.cx = pos.cx;
+  asked.cy = pos.cy;
+  const PlaceChange held = HoldPlace(asked, place);
+  if (held == asked) return;
+  if (!held.hide) pos.flags &= ~static_cast<UINT>(SWP_HIDEWINDOW);
+  pos.x = held.x;
+  pos.y = held.y;
+  pos.cx = held.cx;
+  pos.cy = held.cy;
+  if (held.stack == StackTo::Topmost) pos.hwndInsertAfter = HWND_TOPMOST;
+}
+
+WindowPlace PlaceOf(HWND h) {
+  RECT r{};
+  GetWindowRect(h, &r);
+  return {IsWindowVisible(h) != FALSE, IsIconic(h) != FALSE, (GetWindowLongPtrW(h, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0,
+          Rect{r.left, r.top, r.right, r.bottom}};
+}
+
+void PutBack(HWND h, const Rect& place) {
+  if (IsIconic(h)) ShowWindow(h, SW_SHOWNOACTIVATE);
+  SetWindowPos(h, HWND_TOPMOST, place.left, place.top, place.width(), place.height(), SWP_SHOWWINDOW | SWP_NOACTIVATE);
+}
+
 LRESULT CALLBACK CoverProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  Form2* lock = TheApp().form2;
+  Rect place;
   switch (msg) {
+    case WM_WINDOWPOSCHANGING: {
+      const LRESULT r = DefWindowProcW(hwnd, msg, wp, lp);
+      if (lock && lock->GuardsCover(hwnd, place)) HoldPlace(*reinterpret_cast<WINDOWPOS*>(lp), place);
+      return r;
+    }
+    case WM_WINDOWPOSCHANGED: {
+      const LRESULT r = DefWindowProcW(hwnd, msg, wp, lp);
+      if (lock && lock->GuardsCover(hwnd, place) && OutOfPlace(PlaceOf(hwnd), place)) lock->PutBackSoon();
+      return r;
+    }
+    case WM_SHOWWINDOW:
+      // Hiding cannot be refused here, only in the move that follows; the
+      // put-back catches a hide that skips it.
+      if (!wp && lock && lock->GuardsCover(hwnd, place)) {
+        lock->PutBackSoon();
+        return 0;
+      }
+      break;
     case WM_CLOSE:
       return 0;  // a cover goes only with the lock window
     case WM_SYSCOMMAND:
@@ -173,6 +240,7 @@ bool ShowLockWindow() {
 bool Form2::Load() {
   if (!RegisterFormClass(TOLVANE_FORM2_CLASS, nullptr)) return false;
   const Rect screen = CurrentScreens().lock;
+  lock_place_ = screen;
   // Topmost and without a taskbar button from the start; shown only once the
   // guards are in place.
   if (!CreateFormWindow(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, TOLVANE_FORM2_CLASS, L"", WS_POPUP | WS_CLIPCHILDREN,
@@ -349,6 +417,7 @@ void Form2::LayOut() {
   const ScreenCover sc = CurrentScreens();
   width_ = sc.lock.width();
   height_ = sc.lock.height();
+  lock_place_ = sc.lock;
   SetWindowPos(hwnd_, HWND_TOPMOST, sc.lock.left, sc.lock.top, width_, height_, SWP_NOACTIVATE);
   if (!face_up_) {
     LayCovers(sc.covers);
@@ -424,11 +493,43 @@ bool Form2::MendCovers() {
 }
 
 void Form2::DestroyCovers() {
-  for (HWND c : covers_) {
+  // Out of the guard first: a cover on its way out may be hidden.
+  std::vector<HWND> going;
+  going.swap(covers_);
+  cover_rects_.clear();
+  for (HWND c : going) {
     if (c) DestroyWindow(c);
   }
-  covers_.clear();
-  cover_rects_.clear();
+}
+
+bool Form2::GuardsCover(HWND cover, Rect& place) const {
+  if (!Guarding()) return false;
+  for (std::size_t i = 0; i < covers_.size(); ++i) {
+    if (covers_[i] == cover) {
+      place = cover_rects_[i];
+      return true;
+    }
+  }
+  return false;
+}
+
+void Form2::PutBackSoon() {
+  if (put_back_posted_ || !Guarding()) return;
+  // Should the queue refuse the post, the next Timer1 tick puts it back.
+  put_back_posted_ = PostOwn(hwnd_, kWmStayShown);
+}
+
+void Form2::StayShown() {
+  put_back_posted_ = false;
+  if (!Guarding()) return;
+  for (std::size_t i = 0; i < covers_.size(); ++i) {
+    if (covers_[i] && OutOfPlace(PlaceOf(covers_[i]), cover_rects_[i])) PutBack(covers_[i], cover_rects_[i]);
+  }
+  // Last, so that the lock window stays above its own covers.
+  if (OutOfPlace(PlaceOf(hwnd_), lock_place_)) {
+    PutBack(hwnd_, lock_place_);
+    TakeForeground();
+  }
 }
 
 void Form2::Form_Paint() {
@@ -472,7 +573,9 @@ void Form2::SetCaption(HWND label, const std::wstring& text) {
 }
 
 void Form2::Timer1_Timer() {
-  if (IsIconic(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
+  // What was moved without the window being asked first, and not put back
+  // since (the put-back's post refused), is put back now.
+  StayShown();
   // Each restack costs a trip to the window server, twice a second for as
   // long as the lock stands; with nothing at all above the only lock window
   // (one monitor) there is nothing to restack.
@@ -680,6 +783,7 @@ void Form2::LeaveLock() {
   // A way out: the failed tries are forgotten.
   tries_.Clear();
   SaveTryRecord(tries_file_, tries_.record());
+  let_go_ = true;
   shortcuts_.Release();
   DisarmWatchdog();
   LockSetForegroundWindow(LSFW_UNLOCK);
@@ -852,6 +956,27 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case kWmLoadFace:
       if (IsOwnPost(wp)) Form_LoadFace();
       return 0;
+    case kWmStayShown:
+      if (IsOwnPost(wp)) StayShown();
+      return 0;
+    case WM_WINDOWPOSCHANGING: {
+      const LRESULT r = Window::HandleMessage(msg, wp, lp);
+      if (Guarding()) HoldPlace(*reinterpret_cast<WINDOWPOS*>(lp), lock_place_);
+      return r;
+    }
+    case WM_WINDOWPOSCHANGED: {
+      const LRESULT r = Window::HandleMessage(msg, wp, lp);
+      // A change that skipped WM_WINDOWPOSCHANGING (SWP_NOSENDCHANGING), a
+      // minimise (its state is set before the move is asked about).
+      if (Guarding() && OutOfPlace(PlaceOf(hwnd_), lock_place_)) PutBackSoon();
+      return r;
+    }
+    case WM_SHOWWINDOW:
+      if (!wp && Guarding()) {
+        PutBackSoon();
+        return 0;
+      }
+      return Window::HandleMessage(msg, wp, lp);
     case WM_DEVICECHANGE: {
       DeviceNotice notice;
       notice.event = static_cast<unsigned>(wp);
@@ -934,8 +1059,10 @@ LRESULT Form2::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       // The window, the hook and the covers stay until the system ends the
       // process; only the user's accessibility hot keys go back now, since
       // the process may be ended at any moment after this returns. Should it
-      // live on, the next Timer1 tick clears them again.
-      if (wp && lock_up_) {
+      // live on, the next Timer1 tick clears them again. Any program can
+      // send this message: only the system's own word that the session is
+      // ending counts.
+      if (wp && lock_up_ && TheApp().LockSystemInUse().SessionEnding()) {
         shortcuts_.Release();
         session_ending_ = true;
       }

@@ -51,6 +51,13 @@ class Form2 : public Window {
 
   bool lock_up() const { return lock_up_; }
 
+  // The place `cover` must keep while the lock is up; false when it is no
+  // cover of this lock, or the lock is on its way out.
+  bool GuardsCover(HWND cover, Rect& place) const;
+  // A window of the lock was moved where it was not asked first: the lock
+  // puts it back as soon as this thread is free.
+  void PutBackSoon();
+
  protected:
   LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp) override;
   void OnFinalDestroy() override;
@@ -76,6 +83,11 @@ class Form2 : public Window {
   void LeaveLock();
   void TellGuardWayOut(const GuardMessage& claim);
   void TakeForeground();
+  // While the lock is up and none of its ways out has begun, its windows
+  // keep their place whoever asks.
+  bool Guarding() const { return lock_up_ && !let_go_; }
+  // The lock window and every cover back on their places, shown and topmost.
+  void StayShown();
   HWND FocusTarget() const;
 
   void CreateControls();
@@ -126,6 +138,9 @@ class Form2 : public Window {
   int label2_height_ = 0;
   int label1_height_ = 0;
   int width_ = 0, height_ = 0;          // Image1's size: the primary monitor in pixels
+  Rect lock_place_;                     // where the lock window stands: the primary monitor
+  bool put_back_posted_ = false;        // a StayShown is on its way through the queue
+  bool let_go_ = false;                 // a way out has begun: the program moves its windows as it likes
   std::vector<HWND> covers_;            // plain cover windows on the other monitors; null: not made yet
   std::vector<Rect> cover_rects_;       // where they stand, one for each of covers_
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/pipe_io_win.h"
+#include "lock/process_guard_win.h"
 
 namespace tolvane {
 namespace {
@@ -52,7 +53,8 @@ bool TellGuard(const GuardMessage& message, unsigned long timeout_ms) {
 }
 
 void AnnounceLockToGuard() {
-  HANDLE thread = CreateThread(nullptr, 0, AnnounceThread, nullptr, 0, nullptr);
+  GuardedAttributes guarded(GuardedKind::Thread);
+  HANDLE thread = CreateThread(guarded.get(), 0, AnnounceThread, nullptr, 0, nullptr);
   if (thread) CloseHandle(thread);
 }
 

@@ -54,7 +54,7 @@ class KeyboardHook {
 
   HookInstaller install_;
   DWORD reinstall_ms_;
-  std::thread thread_;
+  GuardedThread thread_;
   std::atomic<DWORD> thread_id_{0};
   std::atomic<bool> installed_{false};
   std::atomic<std::uint64_t> seen_{0};

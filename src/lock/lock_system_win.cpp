@@ -1,20 +1,16 @@
 #include "lock/lock_system_win.h"
 
-#include <system_error>
 #include <utility>
 
 namespace tolvane {
 
-bool LockSystem::StartThread(std::thread& thread, std::function<void()> body) {
-  try {
-    thread = std::thread(std::move(body));
-  } catch (const std::system_error&) {
-    return false;
-  }
-  return true;
+bool LockSystem::StartThread(GuardedThread& thread, std::function<void()> body) {
+  return thread.Start(std::move(body));
 }
 
 void LockSystem::LockSession() { LockWorkStation(); }
+
+bool LockSystem::SessionEnding() { return GetSystemMetrics(SM_SHUTTINGDOWN) != 0; }
 
 namespace {
 

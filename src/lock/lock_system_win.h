@@ -8,22 +8,26 @@
 #include <windows.h>
 
 #include <functional>
-#include <thread>
 #include <vector>
 
 #include "lock/lock_layout.h"
+#include "lock/process_guard_win.h"
 #include "platform/window_win.h"
 
 namespace tolvane {
 
 class LockSystem : public WindowFactory {
  public:
-  // Starts `body` on `thread`; false when no thread could be started.
-  virtual bool StartThread(std::thread& thread, std::function<void()> body);
+  // Starts `body` on `thread`, guarded from its creation; false when no
+  // thread could be started.
+  virtual bool StartThread(GuardedThread& thread, std::function<void()> body);
   // LockWorkStation: Windows' own lock screen over the session.
   virtual void LockSession();
   // The monitors the lock and its covers must cover.
   virtual std::vector<Monitor> Monitors();
+  // Whether the session is really ending (a log-off or shutdown under way):
+  // the end-of-session messages themselves can come from any program.
+  virtual bool SessionEnding();
 };
 
 LockSystem& SystemLockSystem();

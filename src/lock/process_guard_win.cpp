@@ -3,6 +3,8 @@
 #include <aclapi.h>
 #include <tlhelp32.h>
 
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace tolvane {
@@ -57,6 +59,23 @@ bool Apply(HANDLE object, DWORD all_rights, DWORD open_rights) {
                          nullptr, nullptr, reinterpret_cast<PACL>(acl.data()), nullptr) == ERROR_SUCCESS;
 }
 
+// The token's default list as it was before GuardFromBirth, for the
+// programs of the user's own that the process starts.
+std::vector<BYTE>& UsersDefaultDacl() {
+  static std::vector<BYTE> saved;
+  return saved;
+}
+
+// A default list applies to objects of every kind, and a specific right
+// means something else on each (0x0800 resumes a process), so it grants the
+// user's session only what every kind shares: waiting on the object.
+std::vector<BYTE> GuardedDefaultAcl() { return GuardAcl(GENERIC_ALL, SYNCHRONIZE); }
+
+bool SetDefaultDacl(HANDLE token, PACL acl) {
+  TOKEN_DEFAULT_DACL d{acl};
+  return SetTokenInformation(token, TokenDefaultDacl, &d, sizeof d) != FALSE;
+}
+
 }  // namespace
 
 bool GuardProcess(HANDLE process) { return Apply(process, PROCESS_ALL_ACCESS, kProcessOpenRights); }
@@ -81,6 +100,80 @@ void GuardThisProcess() {
     }
   }
   CloseHandle(snap);
+}
+
+bool GuardFromBirth() {
+  GuardThisProcess();
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, &token)) return false;
+  std::vector<BYTE>& saved = UsersDefaultDacl();
+  DWORD size = 0;
+  if (saved.empty() && !GetTokenInformation(token, TokenDefaultDacl, nullptr, 0, &size) && size > 0) {
+    std::vector<BYTE> buffer(size);
+    if (GetTokenInformation(token, TokenDefaultDacl, buffer.data(), size, &size)) saved = std::move(buffer);
+  }
+  std::vector<BYTE> acl = GuardedDefaultAcl();
+  const bool ok = !acl.empty() && SetDefaultDacl(token, reinterpret_cast<PACL>(acl.data()));
+  CloseHandle(token);
+  return ok;
+}
+
+void WithUsersDefaultDacl(const std::function<void()>& start) {
+  HANDLE token = nullptr;
+  std::vector<BYTE>& saved = UsersDefaultDacl();
+  const bool swap = !saved.empty() && OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_DEFAULT, &token) &&
+                    SetDefaultDacl(token, reinterpret_cast<TOKEN_DEFAULT_DACL*>(saved.data())->DefaultDacl);
+  start();
+  if (swap) {
+    std::vector<BYTE> acl = GuardedDefaultAcl();
+    if (!acl.empty()) SetDefaultDacl(token, reinterpret_cast<PACL>(acl.data()));
+  }
+  if (token) CloseHandle(token);
+}
+
+namespace {
+
+DWORD WINAPI RunBody(LPVOID p) {
+  std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(p));
+  (*body)();
+  return 0;
+}
+
+}  // namespace
+
+bool GuardedThread::Start(std::function<void()> body) {
+  if (handle_) return false;
+  auto owned = std::make_unique<std::function<void()>>(std::move(body));
+  GuardedAttributes guarded(GuardedKind::Thread);
+  handle_ = CreateThread(guarded.get(), 0, RunBody, owned.get(), 0, nullptr);
+  if (!handle_) return false;
+  owned.release();  // the thread's own from here
+  return true;
+}
+
+void GuardedThread::join() {
+  if (!handle_) return;
+  WaitForSingleObject(handle_, INFINITE);
+  detach();
+}
+
+void GuardedThread::detach() {
+  if (handle_) CloseHandle(handle_);
+  handle_ = nullptr;
+}
+
+bool StartGuardedThread(std::function<void()> body) {
+  GuardedThread thread;
+  return thread.Start(std::move(body));  // let go as `thread` goes
+}
+
+GuardedAttributes::GuardedAttributes(GuardedKind kind)
+    : acl_(kind == GuardedKind::Process ? GuardAcl(PROCESS_ALL_ACCESS, kProcessOpenRights)
+                                        : GuardAcl(THREAD_ALL_ACCESS, kThreadOpenRights)) {
+  ok_ = !acl_.empty() && InitializeSecurityDescriptor(&sd_, SECURITY_DESCRIPTOR_REVISION) &&
+        SetSecurityDescriptorDacl(&sd_, TRUE, reinterpret_cast<PACL>(acl_.data()), FALSE) &&
+        SetSecurityDescriptorControl(&sd_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  sa_ = {sizeof(sa_), &sd_, FALSE};
 }
 
 }  // namespace tolvane

@@ -62,8 +62,11 @@ bool StartSelf(const std::wstring& arguments, DWORD flags, PROCESS_INFORMATION& 
   // No busy cursor for a process that never shows a window.
   si.dwFlags = STARTF_FORCEOFFFEEDBACK;
   const std::wstring folder = ProgramFolder();
-  return CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, TRUE, flags, nullptr, folder.c_str(), &si, &pi) !=
-         FALSE;
+  // Guarded as they are made: the suspended process and its first thread
+  // show in a snapshot before the caller's GuardProcess reaches them.
+  GuardedAttributes process(GuardedKind::Process), thread(GuardedKind::Thread);
+  return CreateProcessW(exe.c_str(), cmd.data(), process.get(), thread.get(), TRUE, flags, nullptr, folder.c_str(), &si,
+                        &pi) != FALSE;
 }
 
 // An inheritable handle to this process, with `rights`. Duplicated from the

@@ -6,6 +6,7 @@
 #include "platform/lazy_dll_win.h"
 #include "platform/product.h"
 #include "config/settings.h"
+#include "lock/process_guard_win.h"
 #include "lock/relock.h"
 #include "resource.h"
 #include "setup/save_config.h"
@@ -45,8 +46,11 @@ bool OpenInBrowser(const std::wstring& target) {
   static auto* const shell_execute =
       LazyFn<HINSTANCE WINAPI(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT)>(L"shell32.dll", "ShellExecuteW");
   if (!shell_execute) return false;
-  const auto result = reinterpret_cast<INT_PTR>(
-      shell_execute(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  INT_PTR result = 0;
+  // The browser is the user's own program: it must not inherit the lock's guard.
+  WithUsersDefaultDacl([&] {
+    result = reinterpret_cast<INT_PTR>(shell_execute(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  });
   return result > 32;
 }
 

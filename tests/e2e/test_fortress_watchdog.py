@@ -7,7 +7,7 @@ elevated administrator (the uninstaller's helper) ends them."""
 import time
 
 import rig
-from journey_support import settings_bytes, start_locked
+from journey_support import Background, settings_bytes, start_locked
 from test_lock_guards import (CIPHER, lock_window, stays_without_processes, unlock_by_password, wait_new_lock,
                               wait_no_processes)
 
@@ -143,3 +143,27 @@ def test_a_standard_user_can_neither_end_nor_suspend_them_an_administrator_can(t
     assert session.wine(rig._tool("stop_running"), rig.winpath(tolvane.exe), timeout=120) == 0
     wait_no_processes(tolvane)
     assert stays_without_processes(tolvane)
+
+
+def test_every_thread_of_a_restarted_lock_refuses_a_standard_user_from_its_birth(tolvane):
+    """A program of the user that polls for the new lock's threads as fast
+    as it can, and opens each for suspend the moment it shows, gets none:
+    not the starter's, not the lock's first thread, not the threads the lock
+    starts as it loads (keyboard hook, drive watch, the word to the guardian
+    service)."""
+    session = tolvane.session
+    start_locked(tolvane, settings_bytes("E:", CIPHER))
+    lock, watchdog = lock_and_watchdog(tolvane)
+    with Background(session, "racethreads", tolvane.exe.name, 15000) as race:
+        race.wait_lines(lambda ls: ls and ls[0].get("ready"), 15, "the thread racer")
+        assert session.wintool("kill", lock) is not None
+        again = wait_new_lock(tolvane, lock, timeout=12)
+        assert race.finish(40) == 0
+        result = race.lines()[-1]
+    assert again["pid"] in result["processes"], result
+    assert result["threads"] > len(result["processes"]), "the racer saw the threads the lock started"
+    assert result["opened"] == [], result
+    tolvane.pid = again["pid"]
+    unlock_by_password(tolvane)
+    assert tolvane.wait_exit(5) == 0
+    wait_no_processes(tolvane)

@@ -48,6 +48,14 @@
 //                                                      door, a window of the program's door class too
 //   wintool --out FILE holdfile PATH RELEASE MS        holds PATH open sharing nothing until the file
 //                                                      RELEASE exists (or MS pass)
+//   wintool --out FILE displace CLASS ACTION TIMEOUT_MS   another program hides, minimises, moves, sizes or
+//                                                      lowers the window (ACTION: hide|minimize|offscreen|
+//                                                      quietoffscreen|shrink|bottom|notopmost) with a window
+//                                                      of its own over the screen; JSON with the ms until the
+//                                                      window stands again as before (-1: not in TIMEOUT_MS)
+//   wintool --out FILE racethreads EXE MS              as a standard user, for MS ms: opens for suspend every
+//                                                      thread of a process of that exe name started since,
+//                                                      the moment a snapshot shows it; JSON
 //   wintool demo CLASS [tray|hotkey]                   a stand-in window (see Demo)
 //
 // Numbers may be decimal or 0x hex. CLASS picks the first top-level window of
@@ -185,6 +193,7 @@ std::string WindowJson(HWND h) {
   return "{\"hwnd\":" + Handle(h) + ",\"focus\":" + Handle(focus) + ",\"pid\":" + Num(pid) + ",\"class\":" + Json(ClassOf(h)) +
          ",\"title\":" + Json(TextOf(h)) + ",\"visible\":" + (IsWindowVisible(h) ? "true" : "false") +
          ",\"iconic\":" + (IsIconic(h) ? "true" : "false") +
+         ",\"topmost\":" + ((GetWindowLongPtrW(h, GWL_EXSTYLE) & WS_EX_TOPMOST) ? "true" : "false") +
          ",\"enabled\":" + (IsWindowEnabled(h) ? "true" : "false") +
          ",\"foreground\":" + (GetForegroundWindow() == h ? "true" : "false") + ",\"rect\":" + Rect(r) +
          ",\"client\":" + Rect(c) + ",\"owner\":" + Handle(GetWindow(h, GW_OWNER));
@@ -1031,13 +1040,140 @@ int HoldFile(const std::wstring& path, const std::wstring& release, long long ms
   return 0;
 }
 
+// Whether the window stands as it stood: shown, not minimised, topmost, on
+// the same rectangle, and what the screen shows at its centre.
+bool StandsAsBefore(HWND h, const RECT& before) {
+  RECT now{};
+  GetWindowRect(h, &now);
+  const POINT centre{(before.left + before.right) / 2, (before.top + before.bottom) / 2};
+  const HWND seen = WindowFromPoint(centre);
+  return IsWindowVisible(h) && !IsIconic(h) && (GetWindowLongPtrW(h, GWL_EXSTYLE) & WS_EX_TOPMOST) &&
+         EqualRect(&now, &before) && seen && GetAncestor(seen, GA_ROOT) == h;
+}
+
+// Another program moves the window out of the way; the time until it
+// stands again is taken here, inside Wine, every few milliseconds.
+int Displace(HWND h, const std::wstring& action, long long timeout_ms) {
+  if (!h) return 1;
+  RECT before{};
+  GetWindowRect(h, &before);
+  // What the window must stay above: a window of another program over the
+  // same rectangle (not topmost, never activated).
+  HWND over = CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_TOOLWINDOW, L"STATIC", L"over", WS_POPUP, before.left,
+                              before.top, before.right - before.left, before.bottom - before.top, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+  if (over) ShowWindow(over, SW_SHOWNA);
+  const int far_x = GetSystemMetrics(SM_CXVIRTUALSCREEN) + 100;
+  const UINT still = SWP_NOZORDER | SWP_NOACTIVATE;
+  BOOL done = FALSE;
+  if (action == L"hide") {
+    ShowWindow(h, SW_HIDE);
+    done = TRUE;
+  } else if (action == L"minimize") {
+    ShowWindow(h, SW_MINIMIZE);
+    done = TRUE;
+  } else if (action == L"offscreen") {
+    done = SetWindowPos(h, nullptr, far_x, 0, 0, 0, SWP_NOSIZE | still);
+  } else if (action == L"quietoffscreen") {
+    // Without the window being asked first.
+    done = SetWindowPos(h, nullptr, far_x, 0, 0, 0, SWP_NOSIZE | SWP_NOSENDCHANGING | still);
+  } else if (action == L"shrink") {
+    done = SetWindowPos(h, nullptr, 0, 0, 64, 48, SWP_NOMOVE | still);
+  } else if (action == L"bottom") {
+    done = SetWindowPos(h, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  } else if (action == L"notopmost") {
+    done = SetWindowPos(h, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  } else {
+    if (over) DestroyWindow(over);
+    return 2;
+  }
+  const ULONGLONG start = GetTickCount64();
+  long long back_ms = -1;
+  bool seen_away = false;
+  for (;;) {
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+    const ULONGLONG now = GetTickCount64();
+    if (StandsAsBefore(h, before)) {
+      back_ms = static_cast<long long>(now - start);
+      break;
+    }
+    seen_away = true;
+    if (now - start >= static_cast<ULONGLONG>(timeout_ms)) break;
+    Sleep(5);
+  }
+  Emit("{\"acted\":" + std::string(done ? "true" : "false") + ",\"seen_away\":" + (seen_away ? "true" : "false") +
+       ",\"back_ms\":" + Num(back_ms) + ",\"window\":" + WindowJson(h) + "}}\n");
+  if (over) DestroyWindow(over);
+  return 0;
+}
+
+// As a standard user of the session, watches for new processes of an exe
+// (by name) and opens each of their threads for suspend the first time a
+// snapshot shows it: a thread born without its guard, or guarded only a
+// moment later, is opened here.
+int RaceThreads(const std::wstring& exe_name, long long ms) {
+  if (!ActAsStandardUser()) return 3;
+  const auto snapshot_of = [&exe_name](std::vector<DWORD>& pids, std::vector<THREADENTRY32>& threads) {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS | TH32CS_SNAPTHREAD, 0);
+    if (snap == INVALID_HANDLE_VALUE) return;
+    PROCESSENTRY32W pe{};
+    pe.dwSize = sizeof(pe);
+    for (BOOL ok = Process32FirstW(snap, &pe); ok; ok = Process32NextW(snap, &pe)) {
+      if (_wcsicmp(pe.szExeFile, exe_name.c_str()) == 0) pids.push_back(pe.th32ProcessID);
+    }
+    THREADENTRY32 te{};
+    te.dwSize = sizeof(te);
+    for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te)) threads.push_back(te);
+    CloseHandle(snap);
+  };
+  std::vector<DWORD> old_pids;
+  std::vector<THREADENTRY32> ignored;
+  snapshot_of(old_pids, ignored);
+  const auto has = [](const std::vector<DWORD>& v, DWORD x) {
+    for (DWORD y : v) {
+      if (y == x) return true;
+    }
+    return false;
+  };
+  Emit("{\"ready\":true}\n");
+  std::vector<DWORD> new_pids, tried;
+  std::string opened;
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(ms);
+  while (GetTickCount64() < deadline) {
+    std::vector<DWORD> pids;
+    std::vector<THREADENTRY32> threads;
+    snapshot_of(pids, threads);
+    for (DWORD pid : pids) {
+      if (!has(old_pids, pid) && !has(new_pids, pid)) new_pids.push_back(pid);
+    }
+    for (const THREADENTRY32& te : threads) {
+      if (!has(new_pids, te.th32OwnerProcessID) || has(tried, te.th32ThreadID)) continue;
+      tried.push_back(te.th32ThreadID);
+      if (HANDLE t = OpenThread(THREAD_SUSPEND_RESUME, FALSE, te.th32ThreadID)) {
+        CloseHandle(t);
+        if (!opened.empty()) opened += ",";
+        opened += "{\"pid\":" + Num(te.th32OwnerProcessID) + ",\"tid\":" + Num(te.th32ThreadID) + "}";
+      }
+    }
+  }
+  std::string procs;
+  for (DWORD pid : new_pids) {
+    if (!procs.empty()) procs += ",";
+    procs += Num(pid);
+  }
+  Emit("{\"processes\":[" + procs + "],\"threads\":" + Num(static_cast<long long>(tried.size())) +
+       ",\"opened\":[" + opened + "]}\n");
+  return 0;
+}
+
 int Usage() {
   std::fputs("usage: wintool --out FILE windows|snapshot|wait|send|post|sendto|postto|settext|alive|waitexit|\n"
              "                           kill|procs|\n"
              "                           killimage|tryopen|tryopenthreads|killtree|suspend|parent|\n"
              "                           killall|guard|foreground|tray|meminfo|\n"
              "                           keyspy|exitclock|qpc|holdmutex|holdfile|sweep|replacesel|\n"
-             "                           inject|typemsg|clip ...\n"
+             "                           inject|typemsg|clip|displace|racethreads ...\n"
              "       wintool demo CLASS [tray|hotkey]\n",
              stderr);
   return 2;
@@ -1136,6 +1272,10 @@ int wmain(int argc, wchar_t** argv) {
              ParseNum(a[3], &n4)) {
     long long lp = 0;
     rc = ParseNum(a[4], &lp) ? Sweep(static_cast<DWORD>(n1), n2, n3, n4, lp) : Usage();
+  } else if (cmd == L"displace" && rest == 3 && ParseNum(a[2], &n1)) {
+    rc = Displace(FindTop(a[0]), a[1], n1);
+  } else if (cmd == L"racethreads" && rest == 2 && ParseNum(a[1], &n1)) {
+    rc = RaceThreads(a[0], n1);
   } else if (cmd == L"replacesel" && rest == 3 && ParseNum(a[1], &n1)) {
     HWND top = FindTop(a[0]);
     HWND ctl = top ? GetDlgItem(top, static_cast<int>(n1)) : nullptr;

@@ -41,7 +41,7 @@ class RefusingSystem : public LockSystem {
     }
     return LockSystem::Create(ex_style, class_name, title, style, x, y, width, height, parent, menu, instance, param);
   }
-  bool StartThread(std::thread& thread, std::function<void()> body) override {
+  bool StartThread(GuardedThread& thread, std::function<void()> body) override {
     if (thread_refusals_ > 0) {
       --thread_refusals_;
       ++refused_;
@@ -179,6 +179,79 @@ TEST_F(FailClosed, AHookThreadThatCannotStartIsStartedOnALaterTickAndTheSessionI
   EXPECT_GE(system_->session_locks_.load(), 1) << "the session stays open while the keyboard is unguarded";
 
   TakeDown(ui);
+}
+
+// Another program moves a window of the lock aside, each way any program
+// may ask the system for it (here another thread of the test stands in: its
+// calls reach the window's thread as another process's do).
+struct Displacement {
+  const char* what;
+  void (*act)(HWND);
+};
+
+const Displacement kDisplacements[] = {
+    {"hidden", [](HWND h) { ShowWindow(h, SW_HIDE); }},
+    {"minimised", [](HWND h) { ShowWindow(h, SW_MINIMIZE); }},
+    {"moved off the screens",
+     [](HWND h) { SetWindowPos(h, nullptr, 30000, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE); }},
+    {"moved without the window being asked",
+     [](HWND h) {
+       SetWindowPos(h, nullptr, 30000, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOSENDCHANGING);
+     }},
+    {"shrunk", [](HWND h) { SetWindowPos(h, nullptr, 0, 0, 64, 48, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE); }},
+    {"lowered to the bottom",
+     [](HWND h) { SetWindowPos(h, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE); }},
+    {"taken out of the topmost band",
+     [](HWND h) { SetWindowPos(h, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE); }},
+};
+
+// Shown, not minimised, topmost and on `place` again within a second (half
+// a second on Windows; Wine gets some slack).
+bool BackWithinASecond(HWND h, const Rect& place) {
+  const auto stands = [h, &place] {
+    RECT r{};
+    GetWindowRect(h, &r);
+    return IsWindowVisible(h) && !IsIconic(h) && (GetWindowLongPtrW(h, GWL_EXSTYLE) & WS_EX_TOPMOST) &&
+           Rect{r.left, r.top, r.right, r.bottom} == place;
+  };
+  for (DWORD waited = 0; waited < 1000; waited += 10) {
+    if (stands()) return true;
+    Sleep(10);
+  }
+  return stands();
+}
+
+TEST_F(FailClosed, ALockWindowOrCoverAnotherProgramMovesAsideIsBackWithinASecond) {
+  auto system = std::make_shared<RefusingSystem>(nullptr, 0, 0);
+  const Rect primary = system->monitors_[0].rect;
+  const Rect second{primary.right, 0, primary.right + 640, 480};
+  system->monitors_.push_back({second, false});
+  Use(system);
+  UiThread ui([] {
+    ShowLockWindow();
+    return TheApp().form2 ? TheApp().form2->hwnd() : nullptr;
+  });
+  ASSERT_NE(ui.hwnd(), nullptr);
+  const auto cover = [] { return FindWindowW(TOLVANE_COVER_CLASS, nullptr); };
+  ASSERT_TRUE(Eventually([&] { return cover() != nullptr && IsWindowVisible(cover()); }));
+  const struct {
+    const char* which;
+    HWND window;
+    Rect place;
+  } windows[] = {{"the cover", cover(), second}, {"the lock window", ui.hwnd(), primary}};
+  for (const auto& w : windows) {
+    ASSERT_TRUE(BackWithinASecond(w.window, w.place)) << w.which << " does not stand at the start";
+    for (const Displacement& d : kDisplacements) {
+      d.act(w.window);
+      EXPECT_TRUE(BackWithinASecond(w.window, w.place)) << w.which << " " << d.what;
+    }
+  }
+  EXPECT_EQ(cover(), windows[0].window) << "the cover is the one made at the start";
+  EXPECT_TRUE(LockUp());
+
+  // The program's own way out still takes both down.
+  TakeDown(ui);
+  EXPECT_EQ(cover(), nullptr);
 }
 
 }  // namespace

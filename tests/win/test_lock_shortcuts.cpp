@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "lock_pump.h"
@@ -21,6 +22,7 @@
 #include "config/settings.h"
 #include "drives/drive_system.h"
 #include "lock/form2_win.h"
+#include "lock/lock_system_win.h"
 #include "lock/shortcut_guard_win.h"
 #include "resource.h"
 #include "setup/save_config.h"
@@ -239,6 +241,13 @@ bool HotKeysCleared() {
          !(g_sys.contrast.dwFlags & HCF_HOTKEYACTIVE) && !(g_sys.mouse.dwFlags & MKF_HOTKEYACTIVE);
 }
 
+// The system's word on whether the session is ending, as the test sets it.
+class SessionSays : public LockSystem {
+ public:
+  bool SessionEnding() override { return ending; }
+  std::atomic<bool> ending{false};
+};
+
 // A configured lock ("relock" on, so that a way out leaves the test running)
 // with its settings, its state file and the drives of the test's own.
 class LockWindowShortcuts : public testing::Test {
@@ -263,11 +272,13 @@ class LockWindowShortcuts : public testing::Test {
     drives_ = std::make_shared<KeyDrive>(KeyFileBytes(L"E:", cipher));
     TheApp().drives = drives_;
     TheApp().system_parameters = FakeSpi;
+    TheApp().lock_system = session_;
   }
   void TearDown() override {
     if (TheApp().form2) DestroyWindow(TheApp().form2->hwnd());
     PumpUntil([] { return TheApp().form2 == nullptr; });
     TheApp().drives = nullptr;
+    TheApp().lock_system = nullptr;
     TheApp().system_parameters = SystemParametersInfoW;
     DeleteFileW(state_.c_str());
     RemoveDirectoryW((folder_ + L"\\Tolvane").c_str());
@@ -295,11 +306,13 @@ class LockWindowShortcuts : public testing::Test {
   FakeSystem before_;
   std::wstring folder_, state_, old_windir_, old_local_;
   std::shared_ptr<KeyDrive> drives_;
+  std::shared_ptr<SessionSays> session_ = std::make_shared<SessionSays>();
 };
 
 TEST_F(LockWindowShortcuts, BackWhenTheSessionEndsAndClearedAgainWhenItDoesNot) {
   const HWND lock = Lock();
   ASSERT_NE(lock, nullptr);
+  session_->ending = true;
   EXPECT_TRUE(SendMessageW(lock, WM_QUERYENDSESSION, 0, 0));
   SendMessageW(lock, WM_ENDSESSION, TRUE, 0);
   ExpectBackAsBefore("once the session ends");
@@ -311,6 +324,27 @@ TEST_F(LockWindowShortcuts, BackWhenTheSessionEndsAndClearedAgainWhenItDoesNot) 
   // A session end that was never going to happen (wParam FALSE) gives nothing back.
   SendMessageW(lock, WM_ENDSESSION, FALSE, 0);
   EXPECT_TRUE(HotKeysCleared());
+}
+
+TEST_F(LockWindowShortcuts, AnEndOfSessionAnotherProgramAnnouncesGivesNothingBack) {
+  const HWND lock = Lock();
+  ASSERT_NE(lock, nullptr);
+  session_->ending = false;  // the system knows of no log-off or shutdown
+  std::atomic<bool> sent{false};
+  std::thread other([lock, &sent] {
+    DWORD_PTR r = 0;
+    SendMessageTimeoutW(lock, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, kPatienceMs, &r);
+    SendMessageTimeoutW(lock, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, kPatienceMs, &r);
+    sent = true;
+  });
+  const bool answered = PumpUntil([&sent] { return sent.load(); });
+  other.join();
+  ASSERT_TRUE(answered);
+  // At once, not only by the next tick: the process would have the whole
+  // gap to press a hot key into.
+  EXPECT_TRUE(HotKeysCleared()) << "a forged end of session gave the hot keys back";
+  EXPECT_TRUE(PathExists(state_));
+  EXPECT_TRUE(TheApp().LockActive());
 }
 
 TEST_F(LockWindowShortcuts, BackWhenTheKeyDriveOpensTheLock) {
