@@ -36,6 +36,7 @@ struct GuardPipe::Client {
   std::wstring answer;
   std::vector<wchar_t> buf = std::vector<wchar_t>(kGuardMessageMaxChars + 1);
   bool pending = false;  // a read or write was started and has not been reaped
+  bool stuck = false;    // dropped with its I/O not known to be over
   bool done = false;
 };
 
@@ -55,7 +56,10 @@ GuardPipe::~GuardPipe() {
 }
 
 void GuardPipe::Close() {
-  for (auto& c : clients_) Drop(*c);
+  for (auto& c : clients_) {
+    Drop(*c);
+    if (c->stuck) stuck_.push_back(std::move(c));
+  }
   clients_.clear();
   if (listening_ != INVALID_HANDLE_VALUE) {
     CancelIo(listening_);
@@ -130,7 +134,9 @@ void GuardPipe::Listen() {
 std::vector<HANDLE> GuardPipe::events() const {
   std::vector<HANDLE> e;
   if (open()) e.push_back(connected_);
-  for (const auto& c : clients_) e.push_back(c->event);
+  for (const auto& c : clients_) {
+    if (!c->done) e.push_back(c->event);
+  }
   return e;
 }
 
@@ -173,9 +179,11 @@ void GuardPipe::Drop(Client& c) {
   c.done = true;
   if (c.pipe != INVALID_HANDLE_VALUE) {
     if (c.pending && !HasOverlappedIoCompleted(&c.ov)) {
-      DWORD moved = 0;
       CancelIoEx(c.pipe, &c.ov);
-      GetOverlappedResult(c.pipe, &c.ov, &moved, TRUE);
+      // Bounded: the service never stalls on one client. Should the cancel
+      // not have come through, the client's buffer and OVERLAPPED are kept
+      // (see Serve), since the I/O may still write to them.
+      c.stuck = WaitForSingleObject(c.event, 1000) != WAIT_OBJECT_0 && !HasOverlappedIoCompleted(&c.ov);
     }
     DisconnectNamedPipe(c.pipe);
     if (listening_ == INVALID_HANDLE_VALUE) {
@@ -188,8 +196,10 @@ void GuardPipe::Drop(Client& c) {
     c.pipe = INVALID_HANDLE_VALUE;
   }
   SecureZeroMemory(c.buf.data(), c.buf.size() * sizeof(wchar_t));
-  if (c.event) CloseHandle(c.event);
-  c.event = nullptr;
+  if (c.event && !c.stuck) {
+    CloseHandle(c.event);
+    c.event = nullptr;
+  }
 }
 
 void GuardPipe::Step(Client& c, const Handler& handle) {
@@ -250,7 +260,10 @@ void GuardPipe::Serve(const Handler& handle) {
   for (std::size_t i = 0; i < clients_.size(); ++i) {
     if (!clients_[i]->done) Step(*clients_[i], handle);
   }
-  clients_.erase(std::remove_if(clients_.begin(), clients_.end(), [](const auto& c) { return c->done; }),
+  for (auto& c : clients_) {
+    if (c->done && c->stuck) stuck_.push_back(std::move(c));
+  }
+  clients_.erase(std::remove_if(clients_.begin(), clients_.end(), [](const auto& c) { return !c || c->done; }),
                  clients_.end());
 }
 

@@ -68,6 +68,7 @@ class GuardPipe {
   HANDLE connected_ = nullptr;
   OVERLAPPED connect_ = {};
   std::vector<std::unique_ptr<Client>> clients_;
+  std::vector<std::unique_ptr<Client>> stuck_;  // never freed: see Drop
 };
 
 }  // namespace tolvane
