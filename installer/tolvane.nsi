@@ -14,15 +14,12 @@
 ; two locks at logon.
 ;
 ; Command line, for administrators (silent with /S):
-;   setup:     /NOAUTOSTART   no start at logon
 ;   uninstall: /REMOVECONFIG  also delete the configuration in the Windows folder
 ;              (silently it is kept otherwise, as the question's default says)
 ;
-; Start at logon is a value under HKLM\...\Run rather than a Startup-folder
-; shortcut: it covers every account of the PC, as the lock's configuration in
-; the Windows folder does; a standard user cannot delete it; holding Shift at
-; logon skips the Startup folder but not the Run key; and Explorer runs the Run
-; key before the Startup folder, so the lock comes up sooner.
+; No start at logon of its own: the guardian service starts the lock at every
+; logon, and is the only starter of the installed lock (it believes only the
+; locks it started itself). A logon Run value of an earlier install goes.
 
 !ifndef ARCH
   !error "ARCH is not defined: build with tools/build.sh"
@@ -91,7 +88,7 @@ VIAddVersionKey /LANG=2052 "LegalCopyright" "Copyright (C) 2026 Tolvane"
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_SMALLDESC
 
-!define MUI_WELCOMEPAGE_TEXT "本向导将在这台电脑上安装 ${PRODUCT} V${VERSION}（${BITS} 位）：一个用U盘作钥匙的锁屏程序。$\r$\n$\r$\n安装后第一次运行时会打开设置窗口：选择作钥匙的U盘，输入两遍密码并保存。以后每次启动（默认在登录 Windows 时），${PRODUCT} 都会立即锁住屏幕，插入钥匙U盘或输入密码即可解锁。$\r$\n$\r$\n单击“下一步”继续。"
+!define MUI_WELCOMEPAGE_TEXT "本向导将在这台电脑上安装 ${PRODUCT} V${VERSION}（${BITS} 位）：一个用U盘作钥匙的锁屏程序。$\r$\n$\r$\n安装后第一次运行时会打开设置窗口：选择作钥匙的U盘，输入两遍密码并保存。以后每次登录 Windows 时，${PRODUCT} 都会立即锁住屏幕，插入钥匙U盘或输入密码即可解锁。$\r$\n$\r$\n单击“下一步”继续。"
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
@@ -270,30 +267,18 @@ Section "-Service"
   ${EndIf}
 SectionEnd
 
-Section "登录 Windows 时启动 ${PRODUCT}（推荐）" SecLogon
-  WriteRegStr HKLM "${RUN_KEY}" "${PRODUCT}" '"$INSTDIR\${EXE}"'
-SectionEnd
-
-; An install over an earlier one without the logon start takes it away.
+; An earlier install's logon start would start a second lock beside the
+; service's, one the service does not count.
 Section "-LogonOff"
-  ${IfNot} ${SectionIsSelected} ${SecLogon}
-    DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
-  ${EndIf}
+  DeleteRegValue HKLM "${RUN_KEY}" "${PRODUCT}"
 SectionEnd
 
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} "程序文件、开始菜单中的快捷方式和卸载程序。"
-  !insertmacro MUI_DESCRIPTION_TEXT ${SecLogon} "每次有人登录 Windows 时启动 ${PRODUCT}，配置好后立即锁屏。"
 !insertmacro MUI_FUNCTION_DESCRIPTION_END
 
 Function .onInit
   !insertmacro OWN_REG_VIEW
-  ${GetParameters} $R0
-  ClearErrors
-  ${GetOptions} $R0 "/NOAUTOSTART" $R1
-  ${IfNot} ${Errors}
-    !insertmacro UnselectSection ${SecLogon}
-  ${EndIf}
 FunctionEnd
 
 Var RemoveConfig

@@ -18,7 +18,10 @@
 #include "lock/shortcut_guard_win.h"
 #include "lock/typed_keys_win.h"
 #include "lock/watchdog.h"
+#include "lock/guard_link_win.h"
 #include "lock/watchdog_win.h"
+#include "platform/guard_service_win.h"
+#include "platform/window_win.h"
 #include "setup/form1_win.h"
 
 namespace tolvane {
@@ -75,14 +78,26 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   SetThreadStarter(StartGuardedThread);
   InstallSettingsElevator();
 
-  const Launch launch = ParseLaunch(args);
+  // The lock the guardian service started: it locks as ever, and waits for
+  // the start that asked for it to let go of the session.
+  const bool by_service = args.size() == 1 && args[0] == kGuardStartSwitch;
+  const Launch launch = ParseLaunch(by_service ? std::vector<std::wstring>() : args);
   if (launch.mode == LaunchMode::Apart) return RunApart(launch);
   if (launch.mode == LaunchMode::Watchdog) return RunWatchdog(launch.first, launch.second, launch.third);
   const bool restarted = launch.mode == LaunchMode::Restarted;
   if (restarted) AdoptWatchdog(launch.first, launch.second, launch.third);
 
-  const InstanceClaim claim = ClaimSingleInstance(restarted ? kRestartedClaimWaitMs : 0);
-  const StartAction action = DecideStart(claim, ReadConfiguration());
+  const InstanceClaim claim = ClaimSingleInstance(restarted || by_service ? kRestartedClaimWaitMs : 0);
+  // The installed copy is the one the service's record points at, which only
+  // an administrator can set.
+  const bool installed_start = !by_service && !restarted && SamePath(ProgramPath(), GuardedLockImage());
+  StartAction action = DecideStart(claim, ReadConfiguration(), installed_start);
+  if (action == StartAction::AskGuard) {
+    if (TellGuard({GuardRequest::Start, L""}, 3000)) return 0;
+    // No answer from the service: this start locks by itself rather than
+    // leave the screen open.
+    action = StartAction::Lock;
+  }
   if (action == StartAction::Forward) {
     KnockOnRunningInstance();
     // The running instance has its own watchdog if it is locked.

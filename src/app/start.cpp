@@ -2,9 +2,10 @@
 
 namespace tolvane {
 
-StartAction DecideStart(InstanceClaim claim, Configuration configuration) {
+StartAction DecideStart(InstanceClaim claim, Configuration configuration, bool installed_start) {
   if (claim == InstanceClaim::HeldByOurs) return StartAction::Forward;
-  return configuration == Configuration::None ? StartAction::Setup : StartAction::Lock;
+  if (configuration == Configuration::None) return StartAction::Setup;
+  return installed_start ? StartAction::AskGuard : StartAction::Lock;
 }
 
 }  // namespace tolvane

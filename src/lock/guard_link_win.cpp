@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/guard_service_win.h"
 #include "platform/pipe_io_win.h"
 #include "lock/process_guard_win.h"
 
@@ -21,10 +22,16 @@ bool TellGuard(const GuardMessage& message, unsigned long timeout_ms) {
   // The password travels as typed: the service must be able to check it
   // without the readable settings file holding anything that would do in
   // its place. Only SYSTEM and this session's user can open the pipe, and
-  // only the service can make an instance of it.
+  // only the service can make an instance of it; and nothing is said to a
+  // server that is not the installed service running as SYSTEM, should a
+  // program have taken the name while the service was not running.
   std::wstring text = EncodeGuardMessage(message);
   HANDLE pipe = CreateFileW(kGuardPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+  if (pipe != INVALID_HANDLE_VALUE && !PipeServerIsGuard(pipe)) {
+    CloseHandle(pipe);
+    pipe = INVALID_HANDLE_VALUE;
+  }
   if (pipe == INVALID_HANDLE_VALUE) {
     SecureZeroMemory(text.data(), text.size() * sizeof(wchar_t));
     return false;

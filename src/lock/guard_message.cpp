@@ -14,6 +14,7 @@ constexpr Form kForms[] = {
     {GuardRequest::KeyDrive, L"key", true},
     {GuardRequest::UnlockPassword, L"unlock", true},
     {GuardRequest::SetupPassword, L"setup", true},
+    {GuardRequest::Start, L"start", false},
 };
 
 }  // namespace

@@ -19,6 +19,7 @@ enum class GuardRequest {
   KeyDrive,        // the key drive opened it; value: the drive ("E:")
   UnlockPassword,  // the unlock box opened it; value: what was typed
   SetupPassword,   // the setup box opened it; value: what was typed
+  Start,           // a lock is wanted (a start of the installed program)
 };
 
 struct GuardMessage {
@@ -26,13 +27,14 @@ struct GuardMessage {
   std::wstring value;
 };
 
-// "lock", "key\tE:", "unlock\t<typed>", "setup\t<typed>".
+// "lock", "key\tE:", "unlock\t<typed>", "setup\t<typed>", "start".
 std::wstring EncodeGuardMessage(const GuardMessage& message);
 // Nothing for anything that is not exactly one of those forms.
 std::optional<GuardMessage> ParseGuardMessage(std::wstring_view text);
 
 // The service's answers: the claim was proven, or not (also for LockUp:
-// "ok" means the service now guards this lock).
+// "ok" means the service now guards this lock; for Start: "ok" means the
+// service has a lock up or starts one).
 inline constexpr wchar_t kGuardYes[] = L"ok";
 inline constexpr wchar_t kGuardNo[] = L"no";
 

@@ -9,6 +9,7 @@
 #include "config/settings.h"
 #include "lock/drive_watch.h"
 #include "lock/password_box.h"
+#include "setup/save_config.h"
 
 namespace tolvane {
 
@@ -32,6 +33,7 @@ bool ClaimChecker::Verify(const GuardMessage& claim, DriveProbe& probe, KeyFileS
   if (!configured()) return false;
   switch (claim.request) {
     case GuardRequest::LockUp:
+    case GuardRequest::Start:
       return false;
     case GuardRequest::KeyDrive:
       return KeyOpens(claim.value, probe, keys);
@@ -56,6 +58,14 @@ bool ClaimChecker::KeyOpens(const std::wstring& drive, DriveProbe& probe, KeyFil
   if (!listed) return false;
   std::string cipher;
   return CheckKeyFile(keys, drive, secrets_.cipher, cipher) == SlotOutcome::Match;
+}
+
+GuardSettings GuardSettingsOf(SettingsRead read, const std::string& bytes) {
+  GuardSettings g;
+  const Configuration c = ConfigurationIn(read, bytes);
+  g.configured = c != Configuration::None;
+  if (c == Configuration::Present) g.checker = ClaimChecker(SecretsOfNameValue(OptionIn(bytes, kSettingsSection, L"name")));
+  return g;
 }
 
 }  // namespace tolvane

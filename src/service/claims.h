@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "config/settings.h"
 #include "drives/drive_list.h"
 #include "drives/key_file.h"
 #include "lock/guard_message.h"
@@ -42,5 +43,16 @@ class ClaimChecker {
 
   StoredSecrets secrets_;
 };
+
+// What the service makes of one read of the settings file. A configuration
+// makes a lock due. A file that is there but cannot be read (held open
+// without sharing, its permissions changed) may hold one: it keeps the
+// service guarding, with nothing a claim could be proven against. Only a
+// file that is really not there means "not configured".
+struct GuardSettings {
+  bool configured = false;
+  ClaimChecker checker{StoredSecrets{}};
+};
+GuardSettings GuardSettingsOf(SettingsRead read, const std::string& bytes);
 
 }  // namespace tolvane

@@ -1,7 +1,6 @@
 #include "service/console_win.h"
 
 #include <sddl.h>
-#include <tlhelp32.h>
 #include <userenv.h>
 #include <wtsapi32.h>
 
@@ -28,6 +27,24 @@ const std::wstring& OwnedKey() {
 // its name, nothing that ends, suspends, or reads or writes its memory.
 constexpr DWORD kUserLockRights = SYNCHRONIZE | READ_CONTROL | PROCESS_QUERY_INFORMATION |
                                   PROCESS_QUERY_LIMITED_INFORMATION;
+// The same for the lock's first thread: no suspend, no context, no
+// impersonation, from its first instruction on.
+constexpr DWORD kUserThreadRights = SYNCHRONIZE | READ_CONTROL | THREAD_QUERY_LIMITED_INFORMATION;
+
+// SYSTEM and administrators keep every right (an administrator can end the
+// lock, as the installer's helper does); the user, also as the object's
+// owner (OW), keeps only `user_rights`.
+PSECURITY_DESCRIPTOR LockDescriptor(const std::wstring& sid, DWORD user_rights) {
+  wchar_t rights[16];
+  wsprintfW(rights, L"0x%lx", user_rights);
+  const std::wstring sddl = std::wstring(L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;") + rights + L";;;" + sid + L")(A;;" +
+                            rights + L";;;OW)";
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr)) {
+    return nullptr;
+  }
+  return sd;
+}
 
 class Token {
  public:
@@ -55,18 +72,6 @@ std::wstring SidOfToken(HANDLE token) {
   std::wstring sid = text;
   LocalFree(text);
   return sid;
-}
-
-bool SameText(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-         CSTR_EQUAL;
-}
-
-std::wstring ImageOf(HANDLE process) {
-  wchar_t path[MAX_PATH * 2];
-  DWORD size = MAX_PATH * 2;
-  if (!QueryFullProcessImageNameW(process, 0, path, &size)) return {};
-  return std::wstring(path, size);
 }
 
 HKEY OpenPolicyKey(const std::wstring& sid, bool create) {
@@ -131,73 +136,32 @@ HANDLE StartLockInConsole() {
   if (!WTSQueryUserToken(session, token.put())) return nullptr;
   const std::wstring sid = SidOfToken(token.get());
   if (sid.empty()) return nullptr;
-  // SYSTEM and administrators keep every right (an administrator can end
-  // the lock, as the installer's helper does); the user, also as the
-  // process's owner (OW), keeps only kUserLockRights.
-  wchar_t rights[16];
-  wsprintfW(rights, L"0x%lx", kUserLockRights);
-  const std::wstring sddl = std::wstring(L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;") + rights + L";;;" + sid + L")(A;;" +
-                            rights + L";;;OW)";
-  PSECURITY_DESCRIPTOR sd = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr)) {
+  PSECURITY_DESCRIPTOR sd = LockDescriptor(sid, kUserLockRights);
+  PSECURITY_DESCRIPTOR thread_sd = LockDescriptor(sid, kUserThreadRights);
+  if (!sd || !thread_sd) {
+    if (sd) LocalFree(sd);
+    if (thread_sd) LocalFree(thread_sd);
     return nullptr;
   }
   SECURITY_ATTRIBUTES sa = {sizeof(sa), sd, FALSE};
+  SECURITY_ATTRIBUTES thread_sa = {sizeof(thread_sa), thread_sd, FALSE};
   void* env = nullptr;
   if (!CreateEnvironmentBlock(&env, token.get(), FALSE)) env = nullptr;
   const std::wstring exe = LockExePath();
-  std::wstring cmd = L"\"" + exe + L"\"";
+  std::wstring cmd = L"\"" + exe + L"\" " + kGuardStartSwitch;
   const std::wstring folder = ProgramFolder();
   STARTUPINFOW si = {};
   si.cb = sizeof(si);
   si.lpDesktop = const_cast<wchar_t*>(L"winsta0\\default");
   PROCESS_INFORMATION pi = {};
-  const BOOL ok = CreateProcessAsUserW(token.get(), exe.c_str(), cmd.data(), &sa, nullptr, FALSE,
+  const BOOL ok = CreateProcessAsUserW(token.get(), exe.c_str(), cmd.data(), &sa, &thread_sa, FALSE,
                                        CREATE_UNICODE_ENVIRONMENT, env, folder.c_str(), &si, &pi);
   if (env) DestroyEnvironmentBlock(env);
   LocalFree(sd);
+  LocalFree(thread_sd);
   if (!ok) return nullptr;
   CloseHandle(pi.hThread);
   return pi.hProcess;
-}
-
-std::vector<HANDLE> LockProcessesIn(DWORD session, int& unseen) {
-  std::vector<HANDLE> found;
-  unseen = 0;
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snap == INVALID_HANDLE_VALUE) return found;
-  PROCESSENTRY32W pe = {};
-  pe.dwSize = sizeof(pe);
-  const std::wstring lock_exe = LockExePath();
-  for (BOOL more = Process32FirstW(snap, &pe); more; more = Process32NextW(snap, &pe)) {
-    if (!SameText(pe.szExeFile, kLockExeName)) continue;
-    DWORD in = 0;
-    if (!ProcessIdToSessionId(pe.th32ProcessID, &in) || in != session) continue;
-    HANDLE p = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pe.th32ProcessID);
-    if (!p) {
-      // The lock may guard itself with a DACL that keeps others out; one
-      // wrongly counted as running is less harm than a lock started anew
-      // every second beside it.
-      ++unseen;
-      continue;
-    }
-    const std::wstring image = ImageOf(p);
-    if (!image.empty() && !SameText(image, lock_exe)) {
-      CloseHandle(p);
-      continue;
-    }
-    found.push_back(p);
-  }
-  CloseHandle(snap);
-  return found;
-}
-
-bool IsLockProcess(DWORD pid) {
-  HANDLE p = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (!p) return false;
-  const std::wstring image = ImageOf(p);
-  CloseHandle(p);
-  return !image.empty() && SameText(image, LockExePath());
 }
 
 void DisconnectConsole(DWORD session) {

@@ -26,14 +26,6 @@ std::wstring LockExePath();
 // on failure (no session, no token).
 HANDLE StartLockInConsole();
 
-// The processes of the lock program in `session`, as handles to wait on
-// (the caller closes them). `unseen` counts those the service could not
-// open; they count as running.
-std::vector<HANDLE> LockProcessesIn(DWORD session, int& unseen);
-
-// `pid` runs the lock program (the one beside the service).
-bool IsLockProcess(DWORD pid);
-
 // Hands the console over to Windows' own sign-in.
 void DisconnectConsole(DWORD session);
 

@@ -48,16 +48,22 @@ GuardActions Guardian::LockAnnounced(bool configured) {
   return Guard();
 }
 
-GuardActions Guardian::ClaimChecked(bool verified) {
+GuardActions Guardian::ClaimChecked(bool verified, bool configured) {
   GuardActions a;
-  if (!verified) return a;
+  if (!verified) {
+    if (!configured) return a;
+    a = Guard();
+    attempted_ = false;
+    a.end_lock = true;
+    return a;
+  }
   a.free_task_manager = state_ == GuardState::Guarding;
   state_ = GuardState::Open;
   failing_ = false;
   return a;
 }
 
-GuardActions Guardian::Tick(bool configured, bool lock_running, std::uint64_t now_ms) {
+GuardActions Guardian::Tick(bool configured, bool lock_running, bool user_at_console, std::uint64_t now_ms) {
   GuardActions a;
   if (state_ != GuardState::Guarding) return a;
   if (!configured) {
@@ -69,6 +75,14 @@ GuardActions Guardian::Tick(bool configured, bool lock_running, std::uint64_t no
     return a;
   }
   if (lock_running) return a;
+  // The sign-in screen: a start has no token to run under and would only
+  // disconnect the console again and again; the lock is started once a
+  // user is there, at once.
+  if (!user_at_console) {
+    attempted_ = false;
+    failing_ = false;
+    return a;
+  }
   if (attempted_ && now_ms - last_attempt_ms_ < kRetryMs) return a;
   attempted_ = true;
   last_attempt_ms_ = now_ms;

@@ -8,6 +8,9 @@
 // service has checked itself. While a lock is due and no lock runs, one is
 // started at once and then at most once a second; a start that fails
 // disconnects the session, so that Windows' own sign-in stands in front.
+// A console that shows the sign-in screen (no user logged on, switch user,
+// log-off) is left alone: there is nobody to start a lock for, and Windows'
+// own sign-in already stands in front.
 #pragma once
 #include <cstdint>
 
@@ -23,6 +26,7 @@ enum class SessionEvent { Logon, ConsoleConnect, Unlock, Logoff, Other };
 
 struct GuardActions {
   bool start_lock = false;          // start a lock in the console session
+  bool end_lock = false;            // end the lock that made a claim that did not hold
   bool disconnect = false;          // no lock could be started: disconnect the session
   bool report_failure = false;      // the first failed start of a run of them: say so in the log
   bool block_task_manager = false;  // set the user's DisableTaskMgr (see DecideBlock)
@@ -41,11 +45,14 @@ class Guardian {
   GuardActions SessionChanged(SessionEvent event, bool configured, bool same_session);
   // A lock told the service it is up (also "lock now" and relock).
   GuardActions LockAnnounced(bool configured);
-  // The service checked a way-out claim.
-  GuardActions ClaimChecked(bool verified);
-  // Every tick and whenever a lock process ends. `lock_running`: a process
-  // of the program runs in the console session.
-  GuardActions Tick(bool configured, bool lock_running, std::uint64_t now_ms);
+  // The service checked a way-out claim of a lock it started itself. One
+  // that does not hold ends that lock, whose process may live on (relock in
+  // the tray, the setup window), and a new one is due at once.
+  GuardActions ClaimChecked(bool verified, bool configured);
+  // Every tick and whenever a lock process ends. `lock_running`: a lock the
+  // service started runs. `user_at_console`: a user is logged on at the
+  // console, not the sign-in screen.
+  GuardActions Tick(bool configured, bool lock_running, bool user_at_console, std::uint64_t now_ms);
   // What came of the start the last actions asked for.
   GuardActions StartResult(bool started);
 

@@ -18,11 +18,17 @@ namespace {
 
 constexpr DWORD kTickMs = 250;
 
-// The claim checks read the stored secrets afresh each time, so a password
-// changed in the setup window counts at once.
-ClaimChecker CurrentChecker() { return ClaimChecker(SecretsOfNameValue(ReadOption(kSettingsSection, L"name"))); }
+// Read afresh each time, so a password changed in the setup window counts
+// at once. A file the service cannot read keeps it guarding.
+GuardSettings CurrentSettings() {
+  std::string bytes;
+  const SettingsRead read = ReadSettingsFile(bytes);
+  GuardSettings g = GuardSettingsOf(read, bytes);
+  SecureZeroMemory(bytes.data(), bytes.size());
+  return g;
+}
 
-bool Configured() { return CurrentChecker().configured(); }
+bool Configured() { return CurrentSettings().configured; }
 
 const wchar_t* RequestName(GuardRequest r) {
   switch (r) {
@@ -34,6 +40,8 @@ const wchar_t* RequestName(GuardRequest r) {
       return L"密码解锁";
     case GuardRequest::SetupPassword:
       return L"密码进入设置";
+    case GuardRequest::Start:
+      return L"请求锁屏";
   }
   return L"";
 }
@@ -55,7 +63,8 @@ class GuardService {
   void TakeSessionNotes();
   void RefreshConsole();
   bool LockRunning();
-  void Unwatch();
+  HANDLE OwnLock(DWORD pid) const;
+  void EndLock(HANDLE lock);
 
   SERVICE_STATUS_HANDLE status_handle_ = nullptr;
   SERVICE_STATUS status_ = {};
@@ -66,9 +75,10 @@ class GuardService {
   Guardian guardian_;
   GuardPipe pipe_;
   ConsoleUser console_;
-  HANDLE child_ = nullptr;  // the lock this service started last
-  std::vector<HANDLE> watched_;  // the lock's processes, while guarding
-  int unseen_ = 0;               // lock processes the service could not open
+  // The locks this service started itself, as long as they run. Only these
+  // count as a lock that is up, and only their claims are heard: a copy of
+  // the program at the same path, suspended or not, is no lock of ours.
+  std::vector<HANDLE> own_;
 };
 
 GuardService g_service;
@@ -125,7 +135,7 @@ DWORD GuardService::Control(DWORD control, DWORD event_type, void* data) {
 void GuardService::RefreshConsole() {
   console_ = CurrentConsoleUser();
   if (!pipe_.open() || pipe_.user() != console_.sid) {
-    if (!pipe_.Open(console_.sid)) LogGuardEvent(EVENTLOG_ERROR_TYPE, L"无法建立与锁屏通信的管道（名称已被占用？）");
+    if (!pipe_.Admit(console_.sid)) LogGuardEvent(EVENTLOG_ERROR_TYPE, L"无法建立与锁屏通信的管道（名称已被占用？）");
   }
 }
 
@@ -145,27 +155,29 @@ void GuardService::TakeSessionNotes() {
 
 bool Alive(HANDLE process) { return process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
 
-void GuardService::Unwatch() {
-  for (HANDLE h : watched_) CloseHandle(h);
-  watched_.clear();
-  unseen_ = 0;
-}
-
 bool GuardService::LockRunning() {
-  // The processes found last time are waited on, so an ended lock is seen
-  // at once; they are looked for afresh only once one of them has ended.
-  bool all_alive = !watched_.empty();
-  for (HANDLE h : watched_) all_alive = all_alive && Alive(h);
-  if (!all_alive) {
-    Unwatch();
-    watched_ = LockProcessesIn(console_.session, unseen_);
-    // Room in the wait for the stop, session, pipe and child handles.
-    while (watched_.size() > MAXIMUM_WAIT_OBJECTS - 4) {
-      CloseHandle(watched_.back());
-      watched_.pop_back();
+  for (auto it = own_.begin(); it != own_.end();) {
+    if (Alive(*it)) {
+      ++it;
+    } else {
+      CloseHandle(*it);
+      it = own_.erase(it);
     }
   }
-  return Alive(child_) || !watched_.empty() || unseen_ > 0;
+  return !own_.empty();
+}
+
+HANDLE GuardService::OwnLock(DWORD pid) const {
+  for (HANDLE h : own_) {
+    if (Alive(h) && GetProcessId(h) == pid) return h;
+  }
+  return nullptr;
+}
+
+void GuardService::EndLock(HANDLE lock) {
+  TerminateProcess(lock, 1);
+  WaitForSingleObject(lock, 2000);
+  LockRunning();
 }
 
 void GuardService::Apply(const GuardActions& a) {
@@ -175,8 +187,7 @@ void GuardService::Apply(const GuardActions& a) {
     RefreshConsole();
     HANDLE started = StartLockInConsole();
     if (started) {
-      if (child_) CloseHandle(child_);
-      child_ = started;
+      own_.push_back(started);
       LogGuardEvent(EVENTLOG_INFORMATION_TYPE, L"锁屏已由守护服务启动");
     }
     const GuardActions after = guardian_.StartResult(started != nullptr);
@@ -189,21 +200,38 @@ void GuardService::Apply(const GuardActions& a) {
 }
 
 bool GuardService::Answer(const GuardMessage& m, DWORD pid) {
+  const GuardSettings settings = CurrentSettings();
+  if (m.request == GuardRequest::Start) {
+    // Anyone may ask for a lock: it can only close the screen.
+    Apply(guardian_.LockAnnounced(settings.configured));
+    return guardian_.state() == GuardState::Guarding;
+  }
+  const HANDLE lock = OwnLock(pid);
+  if (!lock) {
+    // Another program's word, right or wrong, is never checked or counted
+    // and changes nothing.
+    if (m.request != GuardRequest::LockUp) {
+      LogGuardEvent(EVENTLOG_WARNING_TYPE, std::wstring(RequestName(m.request)) + L"：并非守护服务启动的锁屏，已拒绝（进程 " +
+                                               std::to_wstring(pid) + L"）");
+    }
+    return false;
+  }
   if (m.request == GuardRequest::LockUp) {
-    // Only the lock program itself makes the service guard: an announcement
-    // from any other program would otherwise stand for a lock.
-    if (!IsLockProcess(pid)) return false;
-    Apply(guardian_.LockAnnounced(Configured()));
+    Apply(guardian_.LockAnnounced(settings.configured));
     return guardian_.state() == GuardState::Guarding;
   }
   QuietDriveErrors quiet;
   SystemDriveProbe probe;
   SystemKeyFiles keys;
-  const bool verified = CurrentChecker().Verify(m, probe, keys);
+  const bool verified = settings.checker.Verify(m, probe, keys);
   LogGuardEvent(verified ? EVENTLOG_INFORMATION_TYPE : EVENTLOG_WARNING_TYPE,
-                std::wstring(RequestName(m.request)) + (verified ? L"：已核实，守护暂停" : L"：核实失败，锁屏保持") +
+                std::wstring(RequestName(m.request)) + (verified ? L"：已核实，守护暂停" : L"：核实失败，锁屏重新启动") +
                     L"（进程 " + std::to_wstring(pid) + L"）");
-  Apply(guardian_.ClaimChecked(verified));
+  const GuardActions a = guardian_.ClaimChecked(verified, settings.configured);
+  // A lock whose way out did not hold may live on unlocked (relock in the
+  // tray, the setup window): it goes, and the next tick starts a new one.
+  if (a.end_lock) EndLock(lock);
+  Apply(a);
   return verified;
 }
 
@@ -215,33 +243,35 @@ int GuardService::Run(SERVICE_STATUS_HANDLE status) {
   Report(SERVICE_START_PENDING);
   // Values left by a service that died while a lock was up.
   FreeTaskManagers();
-  RefreshConsole();
+  console_ = CurrentConsoleUser();
+  if (!pipe_.Open(console_.sid)) LogGuardEvent(EVENTLOG_ERROR_TYPE, L"无法建立与锁屏通信的管道（名称已被占用？）");
   Report(SERVICE_RUNNING);
   LogGuardEvent(EVENTLOG_INFORMATION_TYPE, L"守护服务已启动");
   Apply(guardian_.ServiceStarted(Configured(), !console_.sid.empty()));
   for (;;) {
     std::vector<HANDLE> waits = {stop_, session_changed_};
-    if (pipe_.open()) waits.push_back(pipe_.connected_event());
-    if (child_) waits.push_back(child_);
-    if (guardian_.state() == GuardState::Guarding) waits.insert(waits.end(), watched_.begin(), watched_.end());
+    const std::vector<HANDLE> pipe_events = pipe_.events();
+    waits.insert(waits.end(), pipe_events.begin(), pipe_events.end());
+    // Room for the pipe's clients (GuardPipe::kMaxClients) and its listener.
+    const std::size_t room = MAXIMUM_WAIT_OBJECTS - waits.size();
+    for (std::size_t i = 0; i < own_.size() && i < room; ++i) waits.push_back(own_[i]);
     const DWORD w = WaitForMultipleObjects(static_cast<DWORD>(waits.size()), waits.data(), FALSE, kTickMs);
     if (w == WAIT_OBJECT_0) break;
     if (w == WAIT_OBJECT_0 + 1) TakeSessionNotes();
-    if (pipe_.open() && WaitForSingleObject(pipe_.connected_event(), 0) == WAIT_OBJECT_0) {
-      pipe_.Serve([this](const GuardMessage& m, DWORD pid) { return Answer(m, pid); });
-    }
-    if (!pipe_.open()) RefreshConsole();
-    if (child_ && WaitForSingleObject(child_, 0) == WAIT_OBJECT_0) {
-      CloseHandle(child_);
-      child_ = nullptr;
-    }
+    pipe_.Serve([this](const GuardMessage& m, DWORD pid) { return Answer(m, pid); });
+    // Retried each tick: the name may be held by a program that made it
+    // before the service started.
+    if (!pipe_.open()) pipe_.Open(console_.sid);
     const bool guarding = guardian_.state() == GuardState::Guarding;
-    Apply(guardian_.Tick(!guarding || Configured(), guarding && LockRunning(), GetTickCount64()));
-    if (guardian_.state() != GuardState::Guarding) Unwatch();
+    const bool running = guarding && LockRunning();
+    // Whether a user is at the console, or the sign-in screen, is asked
+    // again before each start.
+    if (guarding && !running) RefreshConsole();
+    Apply(guardian_.Tick(!guarding || Configured(), running, !console_.sid.empty(), GetTickCount64()));
   }
-  Unwatch();
+  for (HANDLE h : own_) CloseHandle(h);
+  own_.clear();
   FreeTaskManagers();
-  if (child_) CloseHandle(child_);
   LogGuardEvent(EVENTLOG_INFORMATION_TYPE, L"守护服务已停止");
   Report(SERVICE_STOPPED);
   return 0;

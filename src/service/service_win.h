@@ -8,13 +8,14 @@
 
 #include <string>
 
+#include "platform/guard_service_win.h"
+
 namespace tolvane {
 
-inline constexpr wchar_t kServiceName[] = L"TolvaneGuard";
+inline constexpr const wchar_t* kServiceName = kGuardServiceName;
 inline constexpr wchar_t kServiceDisplayName[] = L"Tolvane 守护服务";
 inline constexpr wchar_t kEventSource[] = L"Tolvane";
-// The lock program the service starts: beside the service's own exe.
-inline constexpr wchar_t kLockExeName[] = L"tolvane.exe";
+inline constexpr const wchar_t* kLockExeName = kGuardedLockName;
 
 // Runs as the service (started by the service control manager). Returns
 // the exit code; fails at once when not started as a service.

@@ -63,6 +63,7 @@ TEST(ClaimChecker, BelievesOnlyWhatItCanCheckItself) {
       {"the stored cipher instead of the password", GuardRequest::UnlockPassword, FromCp936(cipher), false},
       {"the settings value instead of the password", GuardRequest::SetupPassword, NameValue(kPassword), false},
       {"a lock going up is no way out", GuardRequest::LockUp, L"", false},
+      {"nor is asking for a lock", GuardRequest::Start, L"", false},
   };
   Drives drives;
   drives.removable = {{L'C', kStick}, {L'E', kStick}, {L'G', kStick}, {L'H', 0}, {L'I', kStick},
@@ -91,10 +92,37 @@ TEST(ClaimChecker, BelievesOnlyWhatItCanCheckItself) {
   for (const Case& c : cases) EXPECT_FALSE(unconfigured.Verify({c.request, c.value}, drives, keys)) << c.name;
 }
 
-TEST(GuardMessage, OnlyTheFourExactFormsAreRequests) {
+// A settings file the service cannot read keeps it guarding (it may hold a
+// configuration) but proves nothing; only a file that is not there, or one
+// without a configuration, leaves nothing to guard.
+TEST(GuardSettingsOf, OnlyAMissingFileOrOneWithoutAKeyIsNotConfigured) {
+  std::string name;
+  ASSERT_TRUE(ToCp936(NameValue(kPassword), name));
+  const std::string configured = "[Option]\r\ndrive=E:\r\nname=" + name + "\r\n";
+  const struct {
+    const char* name;
+    SettingsRead read;
+    std::string bytes;
+    bool configured, password_opens;
+  } cases[] = {
+      {"a configuration", SettingsRead::Read, configured, true, true},
+      {"held open without sharing", SettingsRead::Unreadable, "", true, false},
+      {"not there", SettingsRead::Missing, "", false, false},
+      {"no key in it", SettingsRead::Read, "[Option]\r\ndrive=E:\r\n", false, false},
+  };
+  Drives drives;
+  KeyFiles keys;
+  for (const auto& c : cases) {
+    const GuardSettings g = GuardSettingsOf(c.read, c.bytes);
+    EXPECT_EQ(g.configured, c.configured) << c.name;
+    EXPECT_EQ(g.checker.Verify({GuardRequest::UnlockPassword, L"Usb-Key7"}, drives, keys), c.password_opens) << c.name;
+  }
+}
+
+TEST(GuardMessage, OnlyTheExactFormsAreRequests) {
   for (const GuardMessage& m : {GuardMessage{GuardRequest::LockUp, L""}, GuardMessage{GuardRequest::KeyDrive, L"E:"},
                                 GuardMessage{GuardRequest::UnlockPassword, L"a\tb c"},
-                                GuardMessage{GuardRequest::SetupPassword, L""}}) {
+                                GuardMessage{GuardRequest::SetupPassword, L""}, GuardMessage{GuardRequest::Start, L""}}) {
     const auto back = ParseGuardMessage(EncodeGuardMessage(m));
     ASSERT_TRUE(back.has_value()) << testing::PrintToString(EncodeGuardMessage(m));
     EXPECT_EQ(back->request, m.request);
@@ -102,7 +130,7 @@ TEST(GuardMessage, OnlyTheFourExactFormsAreRequests) {
   }
   EXPECT_EQ(EncodeGuardMessage({GuardRequest::KeyDrive, L"E:"}), L"key\tE:");
   for (const std::wstring& bad : {std::wstring(L""), std::wstring(L"lock\t"), std::wstring(L"key"),
-                                  std::wstring(L"KEY\tE:"), std::wstring(L"unlocked"), std::wstring(L" key\tE:"),
+                                  std::wstring(L"KEY\tE:"), std::wstring(L"unlocked"), std::wstring(L"start\tE:"), std::wstring(L" key\tE:"),
                                   std::wstring(L"key\tE:") + std::wstring(kGuardMessageMaxChars, L'x')}) {
     EXPECT_FALSE(ParseGuardMessage(bad).has_value()) << testing::PrintToString(bad);
   }

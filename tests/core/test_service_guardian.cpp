@@ -21,7 +21,7 @@ TEST(Guardian, ALockIsDueAtServiceStartOnlyWithAConfigurationAndAUser) {
     EXPECT_EQ(g.state(), c.state) << c.configured << c.user;
     EXPECT_EQ(a.block_task_manager, c.state == GuardState::Guarding);
     // The start itself comes with the first tick, at once.
-    EXPECT_EQ(g.Tick(c.configured, false, 5).start_lock, c.state == GuardState::Guarding);
+    EXPECT_EQ(g.Tick(c.configured, false, true, 5).start_lock, c.state == GuardState::Guarding);
   }
 }
 
@@ -51,7 +51,7 @@ TEST(Guardian, SessionChangesThatMakeALockDue) {
   for (const auto& c : cases) {
     Guardian g;
     if (c.before != GuardState::Idle) g.ServiceStarted(true, true);
-    if (c.before == GuardState::Open) g.ClaimChecked(true);
+    if (c.before == GuardState::Open) g.ClaimChecked(true, true);
     ASSERT_EQ(g.state(), c.before) << c.name;
     const GuardActions a = g.SessionChanged(c.event, c.configured, c.same_session);
     EXPECT_EQ(g.state(), c.after) << c.name;
@@ -66,32 +66,32 @@ TEST(Guardian, SessionChangesThatMakeALockDue) {
 TEST(Guardian, AKilledLockComesBackAtOnceThenAtMostOnceASecond) {
   Guardian g;
   g.ServiceStarted(true, true);
-  EXPECT_TRUE(g.Tick(true, false, 10'000).start_lock);
+  EXPECT_TRUE(g.Tick(true, false, true, 10'000).start_lock);
   EXPECT_FALSE(g.StartResult(true).disconnect);
-  EXPECT_FALSE(g.Tick(true, true, 10'250).start_lock);  // it runs
-  EXPECT_FALSE(g.Tick(true, false, 10'500).start_lock);  // killed half a second after its start
-  EXPECT_TRUE(g.Tick(true, false, 11'000).start_lock);
-  EXPECT_FALSE(g.Tick(true, true, 30'000).start_lock);
-  EXPECT_TRUE(g.Tick(true, false, 30'001).start_lock);  // killed long after: at once
+  EXPECT_FALSE(g.Tick(true, true, true, 10'250).start_lock);  // it runs
+  EXPECT_FALSE(g.Tick(true, false, true, 10'500).start_lock);  // killed half a second after its start
+  EXPECT_TRUE(g.Tick(true, false, true, 11'000).start_lock);
+  EXPECT_FALSE(g.Tick(true, true, true, 30'000).start_lock);
+  EXPECT_TRUE(g.Tick(true, false, true, 30'001).start_lock);  // killed long after: at once
 }
 
 TEST(Guardian, OnlyACheckedWayOutStandsItDown) {
   Guardian g;
   g.ServiceStarted(true, true);
-  g.Tick(true, true, 1'000);
-  EXPECT_FALSE(g.ClaimChecked(false).free_task_manager);
+  g.Tick(true, true, true, 1'000);
+  EXPECT_FALSE(g.ClaimChecked(false, true).free_task_manager);
   EXPECT_EQ(g.state(), GuardState::Guarding);
   // The lock ends after a claim that did not hold: it comes back.
-  EXPECT_TRUE(g.Tick(true, false, 3'000).start_lock);
-  const GuardActions opened = g.ClaimChecked(true);
+  EXPECT_TRUE(g.Tick(true, false, true, 3'000).start_lock);
+  const GuardActions opened = g.ClaimChecked(true, true);
   EXPECT_TRUE(opened.free_task_manager);
   EXPECT_EQ(g.state(), GuardState::Open);
-  EXPECT_FALSE(g.Tick(true, false, 9'000).start_lock);  // the lock ended after its way out
+  EXPECT_FALSE(g.Tick(true, false, true, 9'000).start_lock);  // the lock ended after its way out
   // A lock that goes up again ("lock now", relock) is guarded again, and a
   // start comes at once if it is killed.
   EXPECT_TRUE(g.LockAnnounced(true).block_task_manager);
   EXPECT_EQ(g.state(), GuardState::Guarding);
-  EXPECT_TRUE(g.Tick(true, false, 9'100).start_lock);
+  EXPECT_TRUE(g.Tick(true, false, true, 9'100).start_lock);
   // An unconfigured program's announcement changes nothing.
   Guardian idle;
   EXPECT_FALSE(idle.LockAnnounced(false).block_task_manager);
@@ -101,25 +101,73 @@ TEST(Guardian, OnlyACheckedWayOutStandsItDown) {
 TEST(Guardian, AFailedStartRetriesEachSecondAndDisconnectsTheSession) {
   Guardian g;
   g.ServiceStarted(true, true);
-  ASSERT_TRUE(g.Tick(true, false, 0).start_lock);
+  ASSERT_TRUE(g.Tick(true, false, true, 0).start_lock);
   GuardActions a = g.StartResult(false);
   EXPECT_TRUE(a.disconnect);
   EXPECT_TRUE(a.report_failure);
-  EXPECT_FALSE(g.Tick(true, false, 999).start_lock);
-  ASSERT_TRUE(g.Tick(true, false, 1'000).start_lock);
+  EXPECT_FALSE(g.Tick(true, false, true, 999).start_lock);
+  ASSERT_TRUE(g.Tick(true, false, true, 1'000).start_lock);
   a = g.StartResult(false);
   EXPECT_TRUE(a.disconnect);
   EXPECT_FALSE(a.report_failure);  // one log line for a run of failures
-  ASSERT_TRUE(g.Tick(true, false, 2'000).start_lock);
+  ASSERT_TRUE(g.Tick(true, false, true, 2'000).start_lock);
   EXPECT_FALSE(g.StartResult(true).disconnect);
-  ASSERT_TRUE(g.Tick(true, false, 3'000).start_lock);
+  ASSERT_TRUE(g.Tick(true, false, true, 3'000).start_lock);
   EXPECT_TRUE(g.StartResult(false).report_failure);  // a new run
+}
+
+// The console shows the sign-in screen (switch user, log-off, nobody logged
+// on) while a lock is due: nothing is started and the console is never
+// disconnected, however long it stays there; the lock comes at once when a
+// user is back.
+TEST(Guardian, TheSignInScreenIsLeftAlone) {
+  Guardian g;
+  g.ServiceStarted(true, true);
+  ASSERT_TRUE(g.Tick(true, false, true, 0).start_lock);
+  ASSERT_TRUE(g.StartResult(false).disconnect);  // a user at the console, no lock: handed to sign-in
+  for (std::uint64_t t = 1'000; t <= 10'000; t += 250) {
+    const GuardActions a = g.Tick(true, false, false, t);
+    EXPECT_FALSE(a.start_lock) << t;
+    EXPECT_FALSE(a.disconnect) << t;
+    EXPECT_FALSE(a.free_task_manager) << t;
+  }
+  EXPECT_EQ(g.state(), GuardState::Guarding);
+  const GuardActions back = g.Tick(true, false, true, 10'100);
+  EXPECT_TRUE(back.start_lock);
+  EXPECT_TRUE(g.StartResult(false).report_failure);  // a new run of failures, said again
+}
+
+// A claim the service refuses from a lock it started ends that lock, and a
+// new one is started at once, also right after a start; without a
+// configuration there is no lock to bring back.
+TEST(Guardian, ARefusedClaimEndsTheLockAndStartsANewOne) {
+  const struct {
+    const char* name;
+    bool open_before, configured;
+    bool end_lock;
+    GuardState after;
+  } cases[] = {
+      {"while guarding", false, true, true, GuardState::Guarding},
+      {"after a checked way out (relock)", true, true, true, GuardState::Guarding},
+      {"unconfigured", false, false, false, GuardState::Idle},
+  };
+  for (const auto& c : cases) {
+    Guardian g;
+    g.ServiceStarted(c.configured, true);
+    if (c.configured) ASSERT_TRUE(g.Tick(true, false, true, 1'000).start_lock);
+    if (c.open_before) g.ClaimChecked(true, true);
+    const GuardActions a = g.ClaimChecked(false, c.configured);
+    EXPECT_EQ(a.end_lock, c.end_lock) << c.name;
+    EXPECT_FALSE(a.free_task_manager) << c.name;
+    EXPECT_EQ(g.state(), c.after) << c.name;
+    EXPECT_EQ(g.Tick(c.configured, false, true, 1'100).start_lock, c.end_lock) << c.name;
+  }
 }
 
 TEST(Guardian, AConfigurationThatGoesAwayEndsTheGuard) {
   Guardian g;
   g.ServiceStarted(true, true);
-  const GuardActions a = g.Tick(false, false, 100);
+  const GuardActions a = g.Tick(false, false, true, 100);
   EXPECT_FALSE(a.start_lock);
   EXPECT_TRUE(a.free_task_manager);
   EXPECT_EQ(g.state(), GuardState::Idle);

@@ -48,6 +48,29 @@ TEST(DecideStart, OnlyACopyOfOursThatProvedItselfTakesTheStartOver) {
   }
 }
 
+// The installed program started by anyone but the guardian service (logon,
+// Start menu, a second start) hands every lock to the service; the setup
+// window of an unconfigured PC and a running copy's own start stay as they
+// are.
+TEST(DecideStart, TheInstalledProgramAsksTheServiceForEveryLock) {
+  struct Case {
+    InstanceClaim claim;
+    Configuration configuration;
+    StartAction action;
+  };
+  const std::vector<Case> cases = {
+      {InstanceClaim::Claimed, Configuration::Present, StartAction::AskGuard},
+      {InstanceClaim::Claimed, Configuration::Unreadable, StartAction::AskGuard},
+      {InstanceClaim::HeldByOther, Configuration::Present, StartAction::AskGuard},
+      {InstanceClaim::Claimed, Configuration::None, StartAction::Setup},
+      {InstanceClaim::HeldByOurs, Configuration::Present, StartAction::Forward},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DecideStart(c.claim, c.configuration, true), c.action)
+        << "claim " << static_cast<int>(c.claim) << ", configuration " << static_cast<int>(c.configuration);
+  }
+}
+
 // -- the door's answer -------------------------------------------------------
 
 DoorKey CountingKey() {

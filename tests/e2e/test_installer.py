@@ -1,6 +1,7 @@
 """The installers and the portable zips that tools/build.sh makes, as an
-administrator uses them: a silent install puts the program, its shortcuts, the
-logon start and the uninstall entry in place; the installed program starts
+administrator uses them: a silent install puts the program, its shortcuts and
+the uninstall entry in place (no logon start of its own: the guardian service
+starts the lock); the installed program starts
 into the setup window and locks once configured; a silent uninstall ends a
 running lock, takes all of it away and keeps the configuration unless told.
 
@@ -144,7 +145,7 @@ def run_value(session):
     return {view: (session.reg_query(RUN_KEY, view) or {}).get("Tolvane") for view in (32, 64)}
 
 
-def test_silent_install_puts_program_shortcuts_logon_start_and_uninstall_entry_in_place(
+def test_silent_install_puts_program_shortcuts_and_uninstall_entry_in_place_and_no_logon_start(
         wine_session, package, installed):
     assert installed.location == package.folder
     for rel in FILES:
@@ -154,7 +155,7 @@ def test_silent_install_puts_program_shortcuts_logon_start_and_uninstall_entry_i
     assert {p.name for p in wine_session.host_path(START_MENU).iterdir()} == SHORTCUTS
 
     exe = installed.location + r"\tolvane.exe"
-    assert run_value(wine_session) == {package.view: f'"{exe}"', package.other_view: None}
+    assert run_value(wine_session) == {32: None, 64: None}
     entry = installed.entry
     assert entry["DisplayName"] == "Tolvane"
     assert entry["DisplayVersion"] == version()
@@ -167,10 +168,12 @@ def test_silent_install_puts_program_shortcuts_logon_start_and_uninstall_entry_i
     assert wine_session.reg_query(UNINST_KEY, package.other_view) is None
 
 
-def test_install_without_logon_start_also_takes_an_earlier_one_away(wine_session, setup_exe, package, installed):
+def test_install_takes_an_earlier_logon_start_away(wine_session, setup_exe, package, installed):
+    # An earlier install's logon start would be a second starter beside the
+    # service, of a lock the service does not count.
     exe = installed.location + r"\tolvane.exe"
-    assert run_value(wine_session)[package.view] == f'"{exe}"'
-    again = install(wine_session, setup_exe, package, "/NOAUTOSTART")
+    wine_session.reg_set(RUN_KEY, "Tolvane", f'"{exe}"', package.view)
+    again = install(wine_session, setup_exe, package)
     assert run_value(wine_session) == {32: None, 64: None}
     assert again.exe.exists() and again.entry["DisplayVersion"] == version()
 
@@ -245,7 +248,7 @@ def test_install_ends_and_takes_away_an_install_of_the_other_build_but_not_the_c
     prog.pid = None
     folder = wine_session.host_path(other_build.folder)
     assert not folder.exists(), f"the other build's folder is left: {sorted(folder.rglob('*'))}"
-    assert run_value(wine_session) == {package.view: f'"{new.location}\\tolvane.exe"', other_build.view: None}
+    assert run_value(wine_session) == {32: None, 64: None}
     assert wine_session.reg_query(UNINST_KEY, other_build.view) is None
     assert new.exe.read_bytes() == (package.dist / "tolvane.exe").read_bytes()
     assert system_settings.exists()

@@ -22,6 +22,7 @@ from conftest import program_fixture
 from test_installer import installed, package, setup_exe, uninstall  # noqa: F401
 from journey_support import (FORM2, IDC_FORM2_TEXT9, IDC_FORM2_TEXT10, call_up_box, encipher, key_bytes,
                              settings_bytes, start_locked, type_text)
+from test_fortress_start import hold_settings, release
 
 SERVICE = "TolvaneGuard"
 SERVICE_EXE = "tolvane_service.exe"
@@ -126,8 +127,10 @@ def test_forged_way_out_claims_leave_the_lock_up(guarded):
     prog.plug("F")
     prog.drive_folder("G").joinpath("tolvane.com").write_bytes(key_bytes("G:", encipher("other")))
     prog.plug("G")
+    # Another program's claims, the right password included: only the locks
+    # the service started itself are heard.
     forged = ["key\tF:", "key\tG:", "key\tE:", "key\tC:", f"unlock\t{PASSWORD[:-1]}", f"setup\t{CIPHER}",
-              "unlock\t", "unlocked", "lock"]
+              "unlock\t", "unlocked", "lock", f"unlock\t{PASSWORD}", f"setup\t{PASSWORD}"]
     for text in forged:
         answer = prog.session.wintool("guard", text.encode("utf-8").hex())
         assert answer["sent"] and answer["answer"] == "no", (text, answer)
@@ -135,6 +138,64 @@ def test_forged_way_out_claims_leave_the_lock_up(guarded):
     assert policy_value(prog.session) == 1
     # The service still guards: ending everything brings the lock back.
     assert kill_everything(prog)["back_ms"] >= 0
+
+
+def test_a_suspended_copy_at_the_installed_path_does_not_keep_the_lock_from_coming_back(guarded):
+    prog = guarded
+    lock_up_and_guarded(prog)
+    decoy = prog.session.wintool("spawnsuspended", rig.winpath(prog.exe))
+    assert decoy and decoy["pid"], decoy
+    # Everything of the program ends but the decoy, which never runs a line.
+    back = prog.session.wintool("killall", rig.winpath(prog.exe), FORM2, 10_000, decoy["pid"], timeout=70)
+    assert back["killed"] >= 2, back
+    assert 0 <= back["back_ms"] <= 2000, back
+    assert policy_value(prog.session) == 1
+
+
+def test_a_claim_the_service_refuses_from_its_own_lock_ends_that_lock_and_brings_a_new_one(guarded):
+    prog = guarded
+    lock_up_and_guarded(prog)
+    old = visible_lock(prog)["hwnd"]
+    # The password changes behind the lock: the lock still opens to the one it
+    # read at its start; the service checks the file, refuses, and the lock's
+    # process (about to show the setup window) must not live on unlocked.
+    prog.settings_file.write_bytes(settings_bytes("E:", encipher("Other-9x")))
+    call_up_box(prog, "F3", IDC_FORM2_TEXT10)
+    type_text(prog, PASSWORD)
+    lock = rig.wait_until(lambda: (s := visible_lock(prog)) and s["hwnd"] != old and s, 10, interval=0.2,
+                          what="a new lock after the refused claim")
+    assert lock
+    form1 = prog.snapshot(rig.FORM1)
+    assert not (form1 and form1["visible"]), "the refused lock's setup window is still up"
+    assert policy_value(prog.session) == 1
+
+
+def test_a_settings_file_the_service_cannot_read_keeps_it_guarding(guarded):
+    prog = guarded
+    lock_up_and_guarded(prog)
+    holder = hold_settings(prog)
+    try:
+        # Held open, sharing nothing, by another program: the service may not
+        # take that for "not configured".
+        time.sleep(1.0)
+        assert policy_value(prog.session) == 1
+        back = kill_everything(prog)
+        assert 0 <= back["back_ms"] <= 2000, back
+        assert policy_value(prog.session) == 1
+    finally:
+        release(holder)
+        holder.close()
+
+
+def test_a_pipe_client_that_never_writes_does_not_hold_up_another(guarded):
+    prog = guarded
+    lock_up_and_guarded(prog)
+    result = prog.session.wintool("guardidle", "lock".encode("utf-8").hex(), timeout=60)
+    assert result["sent"] and result["answer"] == "no", result
+    # Answered while the silent client was still connected, and the silent
+    # one dropped in its own time.
+    assert result["silent_kept"], result
+    assert result["silent_dropped"], result
 
 
 def wait_stays_gone(prog, seconds=3.0):
@@ -244,9 +305,27 @@ def test_the_installer_installs_and_starts_the_service(wine_session, installed_s
     assert service_processes(wine_session)
 
 
+def restart_service(session):
+    """Stops and starts the installed service (sc alone)."""
+    subprocess.run(["wine", "sc", "stop", SERVICE], env=session.env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=False)
+    rig.wait_until(lambda: not service_processes(session), 20, interval=0.2, what="the service to end")
+    subprocess.run(["wine", "sc", "start", SERVICE], env=session.env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=False)
+    rig.wait_until(lambda: service_state(session) == "RUNNING", 20, interval=0.2, what="the service to run")
+
+
 def test_the_uninstaller_leaves_no_service_value_or_process(wine_session, installed, installed_guarded):
     prog = installed_guarded
-    lock_up_and_guarded(prog)
+    # The installed release build asks the service for its lock only once it
+    # has seen the service run as SYSTEM, which no Wine process does (one
+    # token for all). The lock the service starts by itself at its own start,
+    # the console configured, is guarded all the same.
+    prog.settings_file.write_bytes(settings_bytes("E:", CIPHER))
+    restart_service(wine_session)
+    rig.wait_until(lambda: policy_value(prog.session) == 1, 30, interval=0.2,
+                   what="the service to set DisableTaskMgr for its lock")
+    rig.wait_until(lambda: visible_lock(prog), 30, interval=0.2, what="the service's lock")
     uninstall(wine_session, installed, windir=prog.windir)
     rig.wait_until(lambda: not prog.processes() and not service_processes(wine_session), 20, interval=0.2,
                    what="every process of the program and of the service to end")

@@ -56,6 +56,13 @@
 //   wintool --out FILE racethreads EXE MS              as a standard user, for MS ms: opens for suspend every
 //                                                      thread of a process of that exe name started since,
 //                                                      the moment a snapshot shows it; JSON
+//   wintool --out FILE killall PATH CLASS MS SPARE     as killall, but process SPARE lives on
+//   wintool --out FILE guardidle HEX                   one connection to the guardian service's pipe
+//                                                      that sends nothing, then HEX's request on a
+//                                                      second: the answer, and whether the silent one
+//                                                      was still connected when it came
+//   wintool --out FILE spawnsuspended PATH             starts PATH with its first thread suspended and
+//                                                      leaves it so; reports the process id
 //   wintool demo CLASS [tray|hotkey]                   a stand-in window (see Demo)
 //
 // Numbers may be decimal or 0x hex. CLASS picks the first top-level window of
@@ -653,11 +660,12 @@ int KillImage(const std::wstring& path) {
 // With a window class, it then waits up to TIMEOUT_MS for a visible window
 // of that class from a process other than those it ended, and reports the
 // milliseconds from the end of the last one ("back_ms", -1 when none came).
-int KillAllOnce(const std::wstring& path, const std::wstring& back_class, long long timeout_ms) {
+int KillAllOnce(const std::wstring& path, const std::wstring& back_class, long long timeout_ms, DWORD spare = 0) {
   std::vector<HANDLE> handles;
   std::vector<DWORD> ended;
   int refused = 0;
   for (DWORD pid : ProcessesOf(path)) {
+    if (pid == spare) continue;
     HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
     if (p) {
       handles.push_back(p);
@@ -708,6 +716,58 @@ int GuardRequestRaw(const std::wstring& hex) {
   const std::wstring a(answer, got / sizeof(wchar_t));
   Emit(std::string("{\"sent\":") + (ok ? "true" : "false") + ",\"error\":" + Num(err) + ",\"answer\":" + Json(a) +
        "}\n");
+  return 0;
+}
+
+// A client that connects and never writes must not hold up another's
+// request: the silent connection is made first and kept while the request
+// goes on a second one. The silent one still connected when the answer
+// came shows the answer did not wait for it to be dropped.
+int GuardIdle(const std::wstring& hex) {
+  HANDLE silent = CreateFileW(tolvane::kGuardPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+  if (silent == INVALID_HANDLE_VALUE) {
+    Emit("{\"silent\":false,\"error\":" + Num(GetLastError()) + "}\n");
+    return 1;
+  }
+  const std::wstring text = FromHexUtf8(hex);
+  wchar_t answer[64] = {};
+  DWORD got = 0;
+  const ULONGLONG start = GetTickCount64();
+  const BOOL ok = CallNamedPipeW(tolvane::kGuardPipeName, const_cast<wchar_t*>(text.data()),
+                                 static_cast<DWORD>(text.size() * sizeof(wchar_t)), answer,
+                                 sizeof(answer) - sizeof(wchar_t), &got, 5000);
+  const ULONGLONG took = GetTickCount64() - start;
+  // Still connected: a peek succeeds (nothing to read); a dropped client
+  // gets ERROR_BROKEN_PIPE or ERROR_PIPE_NOT_CONNECTED.
+  DWORD avail = 0;
+  const bool still = PeekNamedPipe(silent, nullptr, 0, nullptr, &avail, nullptr) != 0;
+  // The silent client is dropped by the server in its own time.
+  Sleep(1500);
+  const bool dropped = PeekNamedPipe(silent, nullptr, 0, nullptr, &avail, nullptr) == 0;
+  CloseHandle(silent);
+  const std::wstring a(answer, got / sizeof(wchar_t));
+  Emit(std::string("{\"sent\":") + (ok ? "true" : "false") + ",\"answer\":" + Json(a) + ",\"ms\":" + Num(took) +
+       ",\"silent_kept\":" + (still ? "true" : "false") + ",\"silent_dropped\":" + (dropped ? "true" : "false") +
+       "}\n");
+  return 0;
+}
+
+// A process that never runs a line of its own: a copy of the program that
+// another program started and suspended.
+int SpawnSuspended(const std::wstring& path) {
+  STARTUPINFOW si = {};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi = {};
+  std::wstring cmd = L"\"" + path + L"\"";
+  if (!CreateProcessW(path.c_str(), cmd.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si,
+                      &pi)) {
+    Emit("{\"pid\":0,\"error\":" + Num(GetLastError()) + "}\n");
+    return 1;
+  }
+  Emit("{\"pid\":" + Num(pi.dwProcessId) + "}\n");
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
   return 0;
 }
 
@@ -1243,8 +1303,14 @@ int wmain(int argc, wchar_t** argv) {
     rc = KillAllOnce(a[0], L"", 0);
   } else if (cmd == L"killall" && rest == 3 && ParseNum(a[2], &n1)) {
     rc = KillAllOnce(a[0], a[1], n1);
+  } else if (cmd == L"killall" && rest == 4 && ParseNum(a[2], &n1) && ParseNum(a[3], &n2)) {
+    rc = KillAllOnce(a[0], a[1], n1, static_cast<DWORD>(n2));
   } else if (cmd == L"guard" && rest == 1) {
     rc = GuardRequestRaw(a[0]);
+  } else if (cmd == L"guardidle" && rest == 1) {
+    rc = GuardIdle(a[0]);
+  } else if (cmd == L"spawnsuspended" && rest == 1) {
+    rc = SpawnSuspended(a[0]);
   } else if (cmd == L"foreground" && rest == 1) {
     HWND h = FindTop(a[0]);
     rc = h && SetForegroundWindow(h) ? 0 : 1;

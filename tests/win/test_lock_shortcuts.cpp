@@ -333,8 +333,8 @@ TEST_F(LockWindowShortcuts, AnEndOfSessionAnotherProgramAnnouncesGivesNothingBac
   std::atomic<bool> sent{false};
   std::thread other([lock, &sent] {
     DWORD_PTR r = 0;
-    SendMessageTimeoutW(lock, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, kPatienceMs, &r);
-    SendMessageTimeoutW(lock, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, kPatienceMs, &r);
+    SendMessageTimeoutW(lock, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, kLockPumpPatienceMs, &r);
+    SendMessageTimeoutW(lock, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, kLockPumpPatienceMs, &r);
     sent = true;
   });
   const bool answered = PumpUntil([&sent] { return sent.load(); });
