@@ -10,6 +10,7 @@
 #include "app/start.h"
 #include "platform/app_win.h"
 #include "platform/instance_win.h"
+#include "platform/lazy_dll_win.h"
 #include "appearance/form5_win.h"
 #include "config/elevated_write.h"
 #include "config/elevation_win.h"
@@ -62,7 +63,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // The elevated instance that does one settings write for a running copy:
   // before anything else, and nothing else (no window, no single-instance
   // claim, no lock).
-  if (!args.empty() && args[0] == kElevatedWriteSwitch) return RunElevatedWrite(args);
+  if (!args.empty() && args[0] == kElevatedWriteSwitch) {
+    // Elevated, it must load no DLL from the program's folder (a USB stick)
+    // or the current one.
+    LoadLibrariesFromSystemOnly();
+    return RunElevatedWrite(args);
+  }
   InstallSettingsElevator();
 
   const Launch launch = ParseLaunch(args);

@@ -2,11 +2,10 @@
 
 #include <sddl.h>
 #include <tlhelp32.h>
-#include <userenv.h>
-#include <wtsapi32.h>
 
 #include <vector>
 
+#include "platform/lazy_dll_win.h"
 #include "platform/window_win.h"
 #include "service/guardian.h"
 #include "service/service_win.h"
@@ -118,7 +117,7 @@ ConsoleUser CurrentConsoleUser() {
   u.session = WTSGetActiveConsoleSessionId();
   if (u.session == 0xFFFFFFFF) return u;
   Token token;
-  if (WTSQueryUserToken(u.session, token.put())) u.sid = SidOfToken(token.get());
+  if (QueryUserToken(u.session, token.put())) u.sid = SidOfToken(token.get());
   return u;
 }
 
@@ -128,7 +127,7 @@ HANDLE StartLockInConsole() {
   const DWORD session = WTSGetActiveConsoleSessionId();
   if (session == 0xFFFFFFFF) return nullptr;
   Token token;
-  if (!WTSQueryUserToken(session, token.put())) return nullptr;
+  if (!QueryUserToken(session, token.put())) return nullptr;
   const std::wstring sid = SidOfToken(token.get());
   if (sid.empty()) return nullptr;
   // SYSTEM and administrators keep every right (an administrator can end
@@ -144,7 +143,7 @@ HANDLE StartLockInConsole() {
   }
   SECURITY_ATTRIBUTES sa = {sizeof(sa), sd, FALSE};
   void* env = nullptr;
-  if (!CreateEnvironmentBlock(&env, token.get(), FALSE)) env = nullptr;
+  if (!CreateUserEnvironment(&env, token.get(), FALSE)) env = nullptr;
   const std::wstring exe = LockExePath();
   std::wstring cmd = L"\"" + exe + L"\"";
   const std::wstring folder = ProgramFolder();
@@ -154,7 +153,7 @@ HANDLE StartLockInConsole() {
   PROCESS_INFORMATION pi = {};
   const BOOL ok = CreateProcessAsUserW(token.get(), exe.c_str(), cmd.data(), &sa, nullptr, FALSE,
                                        CREATE_UNICODE_ENVIRONMENT, env, folder.c_str(), &si, &pi);
-  if (env) DestroyEnvironmentBlock(env);
+  if (env) DestroyUserEnvironment(env);
   LocalFree(sd);
   if (!ok) return nullptr;
   CloseHandle(pi.hThread);
@@ -201,7 +200,7 @@ bool IsLockProcess(DWORD pid) {
 }
 
 void DisconnectConsole(DWORD session) {
-  if (session != 0xFFFFFFFF) WTSDisconnectSession(WTS_CURRENT_SERVER_HANDLE, session, FALSE);
+  if (session != 0xFFFFFFFF) DisconnectSession(session);
 }
 
 void BlockTaskManager(const std::wstring& sid) {

@@ -253,8 +253,12 @@ def test_install_ends_and_takes_away_an_install_of_the_other_build_but_not_the_c
 
 @pytest.mark.parametrize("args, kept", [([], True), (["/REMOVECONFIG"], False)], ids=["keep", "remove"])
 def test_silent_uninstall_ends_the_lock_removes_everything_and_keeps_the_configuration_unless_told(
-        wine_session, installed, installed_tolvane, system_settings, args, kept):
+        wine_session, installed, installed_tolvane, system_settings, tmp_path, args, kept):
     prog = installed_tolvane
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    decoy = elsewhere / "vemro.qarn"
+    decoy.write_bytes(settings_bytes("F:", CIPHER))
     start_locked(prog, settings_bytes("E:", CIPHER))
     usb = prog.plug("e")
     (usb / "tolvane.com").write_bytes(key_bytes("E:", CIPHER))  # not the uninstaller's to touch
@@ -262,9 +266,9 @@ def test_silent_uninstall_ends_the_lock_removes_everything_and_keeps_the_configu
     # The lock and its watchdog are both ended, neither brought back by the
     # other (a watchdog that sees its lock die alone starts it again and locks
     # the session: the person uninstalling would find their own PC locked).
-    # The uninstaller is started with "windir" naming the lock's own folder:
-    # it must go by the system's Windows folder all the same.
-    assert uninstall(wine_session, installed, *args, windir=prog.windir) == set()
+    # The uninstaller is started with "windir" naming another folder: it
+    # must go by the system's Windows folder all the same.
+    assert uninstall(wine_session, installed, *args, windir=elsewhere) == set()
     rig.wait_until(lambda: not prog.alive(), 10, interval=0.2, what="the running lock to be ended")
     assert not prog.processes(), "a process of the installed exe (the lock's watchdog?) is left"
     prog.pid = None
@@ -273,7 +277,7 @@ def test_silent_uninstall_ends_the_lock_removes_everything_and_keeps_the_configu
     assert run_value(wine_session) == {32: None, 64: None}
     assert wine_session.reg_query(UNINST_KEY, 32) is None and wine_session.reg_query(UNINST_KEY, 64) is None
     assert system_settings.exists() == kept
-    assert prog.settings_file.exists(), "a file in the folder the uninstaller's windir named was removed"
+    assert decoy.exists(), "a file in the folder the uninstaller's windir named was removed"
     assert (usb / "tolvane.com").read_bytes() == key_bytes("E:", CIPHER)
 
 
@@ -301,6 +305,66 @@ def test_install_over_a_running_lock_ends_it_and_its_watchdog_and_replaces_the_p
     prog.pid = None
     assert installed.exe.stat().st_mtime > 978307200
     assert installed.exe.read_bytes() == (package.dist / "tolvane.exe").read_bytes()
+
+
+# A folder outside Program Files: on Windows one under C:\\ would pass on
+# Authenticated Users' right to modify, and the service runs from it as SYSTEM.
+CUSTOM = r"C:\Tolvane Custom"
+SIDS = {"S-1-5-18": "SY", "S-1-5-32-544": "BA", "S-1-5-32-545": "BU"}
+RIGHTS = {"FA": 0x1F01FF, "FR": 0x120089, "FW": 0x120116, "FX": 0x1200A0}
+FULL, READ_EXECUTE = 0x1F01FF, 0x1200A9
+
+
+def parse_sddl(sddl: str) -> tuple[str, str, list[tuple]]:
+    """Owner, DACL flags ("P": protected, inherits nothing) and ACEs (type, flags, rights as a mask, trustee)
+    of an owner-and-DACL SDDL string."""
+    m = re.fullmatch(r"O:(S(?:-\d+)+|[A-Z]{2})D:([A-Z]*)((?:\([^)]*\))*)", sddl)
+    assert m, sddl
+    owner, flags, body = m.groups()
+    aces = []
+    for ace in re.findall(r"\(([^)]*)\)", body):
+        kind, ace_flags, rights, _, _, trustee = ace.split(";")[:6]
+        mask = int(rights, 16) if rights.lower().startswith("0x") else 0
+        if not rights.lower().startswith("0x"):
+            for i in range(0, len(rights), 2):
+                mask |= RIGHTS[rights[i:i + 2]]
+        aces.append((kind, frozenset(ace_flags[i:i + 2] for i in range(0, len(ace_flags), 2)), mask,
+                      SIDS.get(trustee, trustee)))
+    return SIDS.get(owner, owner), flags, aces
+
+
+@pytest.fixture
+def custom_folder(wine_session):
+    folder = wine_session.host_path(CUSTOM)
+    wipe(wine_session)
+    shutil.rmtree(folder, ignore_errors=True)
+    try:
+        yield folder
+    finally:
+        wipe(wine_session)
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def test_any_install_folder_is_the_administrators_own_before_files_go_in(wine_session, setup_exe, package,
+                                                                          custom_folder):
+    # A user made the folder first and put a DLL in it that the service would
+    # load as SYSTEM, and an exe of the service's name that would keep the
+    # user's rights once written over.
+    custom_folder.mkdir(parents=True)
+    (custom_folder / "wtsapi32.dll").write_bytes(b"MZ not ours")
+    (custom_folder / "tolvane_service.exe").write_bytes(b"MZ not ours")
+    inst = install(wine_session, setup_exe, package, f"/D={CUSTOM}")
+    assert inst.location == CUSTOM
+    # Read back through the system: Wine's icacls is a stub.
+    owner, flags, aces = parse_sddl(wine_session.wintool("security", CUSTOM)["sddl"])
+    assert owner == "BA"
+    assert "P" in flags, f"the folder's DACL inherits from its parent: {flags}"
+    inherit = frozenset({"OI", "CI"})
+    assert sorted(aces) == sorted([("A", inherit, FULL, "SY"), ("A", inherit, FULL, "BA"),
+                                   ("A", inherit, READ_EXECUTE, "BU")])
+    assert not (custom_folder / "wtsapi32.dll").exists()
+    assert (custom_folder / "tolvane_service.exe").read_bytes() == (
+        rig.REPO / "build" / "installer" / f"tolvane_service-{package.arch}.exe").read_bytes()
 
 
 @pytest.mark.parametrize("arch", list(PACKAGES))
