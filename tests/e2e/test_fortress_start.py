@@ -121,6 +121,10 @@ def test_a_windir_at_another_configuration_locks_with_the_systems_password(tolva
     rig.wait_until(lambda: tolvane.text(IDC_FORM2_TEXT9, cls=FORM2) == OTHER_PASSWORD, 5, what="the typed password")
     time.sleep(0.5)
     assert tolvane.alive() and lock_face_up(tolvane), "the password of the configuration windir named opened the lock"
+    # F2 puts the box away; the system's password, typed afresh, opens it.
+    tolvane.keys("F2")
+    rig.wait_until(lambda: not tolvane.control(tolvane.snapshot(FORM2), IDC_FORM2_TEXT9)["visible"], 3,
+                   what="the box put away")
     unlock_by_password(tolvane)
     assert tolvane.wait_exit(5) == 0
     wait_no_processes(tolvane)
