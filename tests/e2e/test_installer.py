@@ -309,28 +309,51 @@ def test_install_over_a_running_lock_ends_it_and_its_watchdog_and_replaces_the_p
 
 # A folder outside Program Files: on Windows one under C:\\ would pass on
 # Authenticated Users' right to modify, and the service runs from it as SYSTEM.
-CUSTOM = r"C:\Tolvane Custom"
+CUSTOM = r"C:\TolvaneKeys"  # no blank: NSIS takes /D= unquoted, and Wine quotes an argument with one
 SIDS = {"S-1-5-18": "SY", "S-1-5-32-544": "BA", "S-1-5-32-545": "BU"}
 RIGHTS = {"FA": 0x1F01FF, "FR": 0x120089, "FW": 0x120116, "FX": 0x1200A0}
 FULL, READ_EXECUTE = 0x1F01FF, 0x1200A9
+OWNER_DACL_PROTECTED = 0x80000005  # OWNER, DACL and PROTECTED_DACL_SECURITY_INFORMATION
 
 
 def parse_sddl(sddl: str) -> tuple[str, str, list[tuple]]:
-    """Owner, DACL flags ("P": protected, inherits nothing) and ACEs (type, flags, rights as a mask, trustee)
-    of an owner-and-DACL SDDL string."""
+    """Owner, DACL flags ("P": protected, inherits nothing) and ACEs (type,
+    flags, rights as a mask, trustee) of an owner-and-DACL SDDL string."""
     m = re.fullmatch(r"O:(S(?:-\d+)+|[A-Z]{2})D:([A-Z]*)((?:\([^)]*\))*)", sddl)
     assert m, sddl
     owner, flags, body = m.groups()
     aces = []
     for ace in re.findall(r"\(([^)]*)\)", body):
         kind, ace_flags, rights, _, _, trustee = ace.split(";")[:6]
-        mask = int(rights, 16) if rights.lower().startswith("0x") else 0
-        if not rights.lower().startswith("0x"):
+        if rights.lower().startswith("0x"):
+            mask = int(rights, 16)
+        else:
+            mask = 0
             for i in range(0, len(rights), 2):
                 mask |= RIGHTS[rights[i:i + 2]]
         aces.append((kind, frozenset(ace_flags[i:i + 2] for i in range(0, len(ace_flags), 2)), mask,
-                      SIDS.get(trustee, trustee)))
+                     SIDS.get(trustee, trustee)))
     return SIDS.get(owner, owner), flags, aces
+
+
+def traced_install(session, setup_exe, folder: str, log) -> list[str]:
+    """A silent install into folder with Wine's trace of the security and
+    file calls of every process it starts; the trace's lines.
+
+    Wine 8 keeps no security descriptor on a file or folder: it turns a DACL
+    into Unix mode bits, and GetNamedSecurityInfoW reads back one made from
+    them (its icacls is a stub). What the installer asks of the system is
+    read from Wine's own trace of the calls instead."""
+    with open(log, "wb") as f:
+        rc = subprocess.run(["wine", str(setup_exe), "/S", f"/D={folder}"],
+                            env={**session.env, "WINEDEBUG": "trace+advapi,trace+security,trace+file"},
+                            stdin=subprocess.DEVNULL, stdout=f, stderr=subprocess.STDOUT, timeout=180).returncode
+    assert rc == 0
+    return log.read_bytes().decode("utf-8", "replace").splitlines()
+
+
+def unescape(traced: str) -> str:
+    return traced.replace("\\\\", "\\")
 
 
 @pytest.fixture
@@ -346,22 +369,43 @@ def custom_folder(wine_session):
 
 
 def test_any_install_folder_is_the_administrators_own_before_files_go_in(wine_session, setup_exe, package,
-                                                                          custom_folder):
+                                                                          custom_folder, tmp_path):
     # A user made the folder first and put a DLL in it that the service would
     # load as SYSTEM, and an exe of the service's name that would keep the
     # user's rights once written over.
     custom_folder.mkdir(parents=True)
     (custom_folder / "wtsapi32.dll").write_bytes(b"MZ not ours")
     (custom_folder / "tolvane_service.exe").write_bytes(b"MZ not ours")
-    inst = install(wine_session, setup_exe, package, f"/D={CUSTOM}")
-    assert inst.location == CUSTOM
-    # Read back through the system: Wine's icacls is a stub.
-    owner, flags, aces = parse_sddl(wine_session.wintool("security", CUSTOM)["sddl"])
-    assert owner == "BA"
-    assert "P" in flags, f"the folder's DACL inherits from its parent: {flags}"
+    lines = traced_install(wine_session, setup_exe, CUSTOM, tmp_path / "install-trace.txt")
+    assert Install(wine_session, package).location == CUSTOM
+
+    # The folder's owner and DACL, set in one call.
+    calls = [(i, m) for i, line in enumerate(lines)
+             if (m := re.search(r"^(\w+):trace:advapi:SetNamedSecurityInfoW L\"(.*)\" (\d+) (-?\d+) (\w+) (\w+) (\w+) (\w+)",
+                                line))]
+    ours = [(i, m) for i, m in calls if unescape(m.group(2)).lower() == CUSTOM.lower()]
+    assert len(ours) == 1, [m.group(0) for _, m in calls]
+    at, call = ours[0]
+    thread, _, kind, info, owner, group, dacl, sacl = call.groups()
+    assert int(kind) == 1, "not as a file object"
+    assert int(info) & 0xFFFFFFFF == OWNER_DACL_PROTECTED
+    assert int(owner, 16) and int(dacl, 16) and not int(group, 16) and not int(sacl, 16)
+    # Both come from the descriptor the same thread made just before.
+    made = [re.search(r'ConvertStringSecurityDescriptorToSecurityDescriptorW L"([^"]*)"', line)
+            for line in lines[:at] if line.startswith(f"{thread}:trace:security:ConvertString")]
+    assert made, "no descriptor made for the call"
+    owner_sid, flags, aces = parse_sddl(made[-1].group(1))
+    assert owner_sid == "BA"
+    assert "P" in flags, f"the DACL would inherit from the folder's parent: {flags}"
     inherit = frozenset({"OI", "CI"})
     assert sorted(aces) == sorted([("A", inherit, FULL, "SY"), ("A", inherit, FULL, "BA"),
                                    ("A", inherit, READ_EXECUTE, "BU")])
+
+    # Before the first file is written into it.
+    writes = [i for i, line in enumerate(lines)
+              if ":trace:file:CreateFileW" in line and "GENERIC_WRITE" in line
+              and unescape(line).lower().find(CUSTOM.lower() + "\\") >= 0]
+    assert writes and min(writes) > at, "a file was written into the folder before its rights were set"
     assert not (custom_folder / "wtsapi32.dll").exists()
     assert (custom_folder / "tolvane_service.exe").read_bytes() == (
         rig.REPO / "build" / "installer" / f"tolvane_service-{package.arch}.exe").read_bytes()

@@ -42,8 +42,6 @@
 //                                                      door, a window of the program's door class too
 //   wintool --out FILE holdfile PATH RELEASE MS        holds PATH open sharing nothing until the file
 //                                                      RELEASE exists (or MS pass)
-//   wintool --out FILE security PATH                   a file's or folder's owner and DACL, as the
-//                                                      system reads them back: JSON with the SDDL
 //   wintool demo CLASS [tray|hotkey]                   a stand-in window (see Demo)
 //
 // Numbers may be decimal or 0x hex. CLASS picks the first top-level window of
@@ -63,7 +61,6 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 #include <aclapi.h>
-#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -927,26 +924,6 @@ int HoldMutex(const std::wstring& name, long long ms, bool door) {
 
 // A program that keeps a file from everyone else: open, sharing nothing,
 // until the test makes the file RELEASE.
-// The owner and DACL of a path, read back through the system (Wine's icacls
-// is a stub), with the DACL's control flags: "P" when it inherits nothing.
-int Security(const std::wstring& path) {
-  PSECURITY_DESCRIPTOR sd = nullptr;
-  const DWORD err = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
-                                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                          nullptr, nullptr, &sd);
-  if (err != ERROR_SUCCESS) {
-    Emit("{\"error\":" + Num(err) + "}\n");
-    return 1;
-  }
-  wchar_t* text = nullptr;
-  const BOOL ok = ConvertSecurityDescriptorToStringSecurityDescriptorW(
-      sd, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr);
-  Emit(ok ? "{\"sddl\":" + Json(text) + "}\n" : "{\"error\":" + Num(GetLastError()) + "}\n");
-  if (text) LocalFree(text);
-  LocalFree(sd);
-  return ok ? 0 : 1;
-}
-
 int HoldFile(const std::wstring& path, const std::wstring& release, long long ms) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 1;
@@ -962,8 +939,7 @@ int Usage() {
   std::fputs("usage: wintool --out FILE windows|snapshot|wait|send|post|sendto|settext|alive|waitexit|kill|procs|\n"
              "                           killimage|tryopen|tryopenthreads|killtree|suspend|parent|\n"
              "                           killall|guard|foreground|tray|meminfo|\n"
-             "                           keyspy|exitclock|qpc|holdmutex|holdfile|sweep|replacesel|\n"
-             "                           security ...\n"
+             "                           keyspy|exitclock|qpc|holdmutex|holdfile|sweep|replacesel ...\n"
              "       wintool demo CLASS [tray|hotkey]\n",
              stderr);
   return 2;
@@ -1055,8 +1031,6 @@ int wmain(int argc, wchar_t** argv) {
   } else if (cmd == L"holdmutex" && (rest == 2 || (rest == 3 && std::wcscmp(a[2], L"door") == 0)) &&
              ParseNum(a[1], &n1)) {
     rc = HoldMutex(a[0], n1, rest == 3);
-  } else if (cmd == L"security" && rest == 1) {
-    rc = Security(a[0]);
   } else if (cmd == L"holdfile" && rest == 3 && ParseNum(a[2], &n1)) {
     rc = HoldFile(a[0], a[1], n1);
   } else if (cmd == L"sweep" && rest == 5 && ParseNum(a[0], &n1) && ParseNum(a[1], &n2) && ParseNum(a[2], &n3) &&
