@@ -83,9 +83,21 @@ def wipe(session):
     for args in (["stop", "TolvaneGuard"], ["delete", "TolvaneGuard"]):
         subprocess.run(["wine", "sc", *args], env=session.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60, check=False)
+    # Stopped is not yet gone: until its process ends, it reads the settings
+    # that every test keeps in the Windows folder and starts locks by them.
+    rig.wait_until(lambda: not session.processes("tolvane_service.exe"), 20, interval=0.2,
+                   what="the guardian service to end")
+    # And the locks it started from the install (with their watchdogs): they
+    # would stay up over the next tests, which keep their settings where
+    # these read theirs.
+    folders = [p.folder for p in PACKAGES.values()] + [CUSTOM]
+    for folder in folders:
+        exe = folder + "\\tolvane.exe"
+        if session.processes(exe) and session.wintool("killimage", exe, timeout=120) is None:
+            raise rig.RigError(f"processes of {exe} kept coming back")
     session.reg_delete(UNINST_KEY)
     session.reg_delete(RUN_KEY, "Tolvane")
-    for where in [p.folder for p in PACKAGES.values()] + [START_MENU]:
+    for where in folders + [START_MENU]:
         shutil.rmtree(session.host_path(where), ignore_errors=True)
 
 
@@ -358,14 +370,11 @@ def unescape(traced: str) -> str:
 
 @pytest.fixture
 def custom_folder(wine_session):
-    folder = wine_session.host_path(CUSTOM)
     wipe(wine_session)
-    shutil.rmtree(folder, ignore_errors=True)
     try:
-        yield folder
+        yield wine_session.host_path(CUSTOM)
     finally:
         wipe(wine_session)
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 def test_any_install_folder_is_the_administrators_own_before_files_go_in(wine_session, setup_exe, package,
