@@ -157,8 +157,9 @@ FunctionEnd
 !insertmacro END_RUNNING ""
 !insertmacro END_RUNNING "un."
 
-; The program's files in an install folder, and the folder once it is empty.
-!macro REMOVE_PROGRAM_FILES dir
+; The program's files in an install folder; REMOVE_PROGRAM_FILES also takes
+; the folder once it is empty.
+!macro DELETE_PROGRAM_FILES dir
   Delete "${dir}\${EXE}"
   Delete "${dir}\${SERVICE_EXE}"
   Delete "${dir}\ico.ico"
@@ -167,6 +168,9 @@ FunctionEnd
   Delete "${dir}\skin\background.jpg"
   RMDir "${dir}\skin"
   Delete "${dir}\${UNINSTALLER}"
+!macroend
+!macro REMOVE_PROGRAM_FILES dir
+  !insertmacro DELETE_PROGRAM_FILES "${dir}"
   RMDir "${dir}"
 !macroend
 
@@ -220,12 +224,49 @@ FunctionEnd
 !insertmacro REMOVE_SERVICE ""
 !insertmacro REMOVE_SERVICE "un."
 
+; The install folder is the installer's, wherever it is: the guardian service
+; runs from it as LocalSystem, so a folder that users may write (one under C:\
+; inherits Authenticated Users' modify right) would let any of them replace
+; the service or put a DLL beside it. Before any file is copied the folder gets
+; Administrators as its owner and a DACL of its own, inheriting nothing:
+; SYSTEM and Administrators full control, Users read and execute, passed on to
+; everything in it. Files of ours that someone else put there first keep
+; their own rights when overwritten, so they go; DLLs the program never ships
+; go too. A folder that cannot be made safe gets no files (exit code 3).
+Function SecureInstallFolder
+  CreateDirectory "$INSTDIR"
+  StrCpy $5 "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+  ; 1: SDDL_REVISION_1
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w r5, i 1, *p .r0, p 0) i .r1'
+  ${If} $1 = 0
+    StrCpy $1 "无法为安装文件夹 $INSTDIR 设置访问权限。"
+    Goto failed
+  ${EndIf}
+  System::Call 'advapi32::GetSecurityDescriptorOwner(p r0, *p .r2, *i .r3) i .r1'
+  System::Call 'advapi32::GetSecurityDescriptorDacl(p r0, *i .r3, *p .r4, *i .r6) i .r1'
+  ; 1: SE_FILE_OBJECT; 0x80000005: OWNER, DACL and PROTECTED_DACL_SECURITY_INFORMATION
+  System::Call 'advapi32::SetNamedSecurityInfoW(w "$INSTDIR", i 1, i 0x80000005, p r2, p 0, p r4, p 0) i .r1'
+  System::Call 'kernel32::LocalFree(p r0)'
+  ${If} $1 != 0
+    StrCpy $1 "无法为安装文件夹 $INSTDIR 设置访问权限（代码 $1）。"
+    Goto failed
+  ${EndIf}
+  !insertmacro DELETE_PROGRAM_FILES "$INSTDIR"
+  Delete "$INSTDIR\*.dll"
+  Return
+  failed:
+  MessageBox MB_OK|MB_ICONSTOP "$1$\r$\n$\r$\n请选择其他文件夹后重新安装。" /SD IDOK
+  SetErrorLevel 3
+  Abort "$1"
+FunctionEnd
+
 Section "${PRODUCT}（必需）" SecProgram
   SectionIn RO
   Call RemoveService
   StrCpy $StopIn $INSTDIR
   Call EndRunning
   Call RemoveOtherBuild
+  Call SecureInstallFolder
   SetOutPath "$INSTDIR"
   File "${DIST}\${EXE}"
   File "/oname=${SERVICE_EXE}" "${SERVICE}"
@@ -311,10 +352,9 @@ Section "Uninstall"
   DeleteRegKey HKLM "${UNINST_KEY}"
 
   ; The configuration is in the system's Windows folder, where the program
-  ; finds it through "windir", which Windows sets to that folder. Not the
-  ; uninstaller's own "windir": whoever starts it can set that to any folder
-  ; and have another file named like the settings deleted, or the real one
-  ; kept.
+  ; finds it too. Not the uninstaller's own "windir": whoever starts it can
+  ; set that to any folder and have another file named like the settings
+  ; deleted, or the real one kept.
   System::Call 'kernel32::GetSystemWindowsDirectoryW(w .r0, i ${NSIS_MAX_STRLEN}) i .r1'
   ${If} $1 = 0
     StrCpy $0 $WINDIR

@@ -129,8 +129,8 @@ def cpu_seconds(pid: int) -> float:
 def launch_timed(ws: Workspace, prog: rig.Program) -> dict:
     """Starts the program with launch.exe --cover; returns its report."""
     out = prog.folder.parent / "launch.json"
-    ws.session.wine(rig._tool("launch"), "--out", rig.winpath(out), "--windir", rig.winpath(prog.windir),
-                    "--cover", 20000, rig.winpath(prog.exe), timeout=60)
+    ws.session.wine(rig._tool("launch"), "--out", rig.winpath(out), "--cover", 20000, rig.winpath(prog.exe),
+                    timeout=60)
     lines = [json.loads(x) for x in out.read_text(encoding="utf-8").splitlines()] if out.exists() else []
     if len(lines) < 2 or not lines[0].get("pid"):
         raise SystemExit(f"launch failed: {lines}")

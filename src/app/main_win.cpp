@@ -10,6 +10,7 @@
 #include "app/start.h"
 #include "platform/app_win.h"
 #include "platform/instance_win.h"
+#include "platform/lazy_dll_win.h"
 #include "appearance/form5_win.h"
 #include "config/elevated_write.h"
 #include "config/elevation_win.h"
@@ -70,7 +71,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // claim, no lock). It stays out of the guard: the user's programs cannot
   // open an elevated process anyway, and a guarded default list in its token
   // would land on a file it creates where the folder passes nothing on.
-  if (!args.empty() && args[0] == kElevatedWriteSwitch) return RunElevatedWrite(args);
+  if (!args.empty() && args[0] == kElevatedWriteSwitch) {
+    // Elevated, it must load no DLL from the program's folder (a USB stick)
+    // or the current one.
+    LoadLibrariesFromSystemOnly();
+    return RunElevatedWrite(args);
+  }
   // Every other mode (the lock, its watchdog, the starter between them) is
   // guarded before it makes its first thread, window or handle: a handle
   // opened in a gap would keep its rights for good.

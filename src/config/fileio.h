@@ -52,6 +52,10 @@ bool CreateFolder(const std::wstring& path);
 // Value of an environment variable, empty when unset.
 std::wstring GetEnv(const wchar_t* name);
 
+// The system's Windows folder, as the system reports it whatever the
+// environment says; no trailing separator.
+std::wstring SystemWindowsFolder();
+
 // Test seam under the functions above. Each step that changes the file
 // system asks the hook first; an answer other than None makes that step fail
 // as if the system had failed it. No hook: nothing is injected.

@@ -153,4 +153,9 @@ std::wstring GetEnv(const wchar_t* name) {
   return std::filesystem::path(value).wstring();
 }
 
+// The native build has no Windows folder: a folder under /dev/null, where
+// nothing can ever be made, so a test that forgot to name a folder of its own
+// finds no settings and cannot write any.
+std::wstring SystemWindowsFolder() { return L"/dev/null/windows"; }
+
 }  // namespace tolvane

@@ -168,8 +168,8 @@ bool CreateFolder(const std::wstring& path) {
 }
 
 std::wstring GetEnv(const wchar_t* name) {
-  // The process environment block, not the CRT's copy and not the system's
-  // idea of the Windows directory: "windir" is whatever the parent gave us.
+  // The process environment block, not the CRT's copy: what the parent gave
+  // us, so nothing that decides what the lock trusts comes from here.
   std::wstring value(256, L'\0');
   for (;;) {
     const DWORD n = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
@@ -180,6 +180,24 @@ std::wstring GetEnv(const wchar_t* name) {
     }
     value.resize(n);  // n includes the terminating NUL here
   }
+}
+
+std::wstring SystemWindowsFolder() {
+  // The system's folder (not the per-session one that Terminal Server gives
+  // GetWindowsDirectoryW), and never %windir%: any parent sets that.
+  std::wstring folder(MAX_PATH, L'\0');
+  for (;;) {
+    const UINT n = GetSystemWindowsDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+    if (n == 0) return {};
+    if (n < folder.size()) {
+      folder.resize(n);
+      break;
+    }
+    folder.resize(n);  // n includes the terminating NUL here
+  }
+  // "C:\" at a drive's root: the file name brings its own separator.
+  while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+  return folder;
 }
 
 }  // namespace tolvane

@@ -1,6 +1,9 @@
 #include "config/settings.h"
 
 #include <algorithm>
+#ifdef TOLVANE_TEST_SEAMS
+#include <mutex>
+#endif
 
 #include "config/codepage.h"
 #include "config/elevated_write.h"
@@ -36,9 +39,40 @@ std::wstring TrimBlanks(std::wstring_view s) {
   return std::wstring(s.substr(first, last - first + 1));
 }
 
+#ifdef TOLVANE_TEST_SEAMS
+std::mutex& TestFolderLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::optional<std::wstring>& TestFolder() {
+  static std::optional<std::wstring> folder;
+  return folder;
+}
+#endif
+
 }  // namespace
 
-std::wstring SettingsFilePath() { return GetEnv(L"windir") + L"\\vemro.qarn"; }
+#ifdef TOLVANE_TEST_SEAMS
+void SetSettingsFolderForTests(std::optional<std::wstring> folder) {
+  const std::lock_guard<std::mutex> hold(TestFolderLock());
+  TestFolder() = std::move(folder);
+}
+
+std::optional<std::wstring> SettingsFolderForTests() {
+  const std::lock_guard<std::mutex> hold(TestFolderLock());
+  return TestFolder();
+}
+#endif
+
+std::wstring SettingsFolder() {
+#ifdef TOLVANE_TEST_SEAMS
+  if (std::optional<std::wstring> folder = SettingsFolderForTests()) return *folder;
+#endif
+  return SystemWindowsFolder();
+}
+
+std::wstring SettingsFilePath() { return SettingsFolder() + L"\\vemro.qarn"; }
 
 std::wstring KeyFilePath(std::wstring_view drive) { return std::wstring(drive) + L"\\tolvane.com"; }
 

@@ -1,7 +1,8 @@
-// The settings file ("windir" + "\vemro.qarn", section "Option") and the key
-// file on the drive ("E:" + "\tolvane.com").
+// The settings file (the system's Windows folder + "\vemro.qarn", section
+// "Option") and the key file on the drive ("E:" + "\tolvane.com").
 #pragma once
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -16,8 +17,22 @@ inline constexpr std::size_t kCipherPrefixChars = 65;
 
 inline constexpr wchar_t kSettingsSection[] = L"Option";
 
+// The folder that holds the settings file: the Windows folder as the system
+// itself reports it. Never an environment variable: "windir" is whatever the
+// parent process (or a value stored for the next logon) says, and whoever
+// names the folder decides which configuration, and so which password,
+// counts. Every program and helper finds the file through these two.
+std::wstring SettingsFolder();
 std::wstring SettingsFilePath();                    // built afresh at every use
 std::wstring KeyFilePath(std::wstring_view drive);  // "E:" -> "E:\tolvane.com"
+
+#ifdef TOLVANE_TEST_SEAMS
+// Test builds only, and only from inside the process: the folder that
+// SettingsFolder() gives instead of the system's (nullopt: the system's
+// again). The native test build has no Windows folder at all.
+void SetSettingsFolderForTests(std::optional<std::wstring> folder);
+std::optional<std::wstring> SettingsFolderForTests();
+#endif
 
 // The cipher the lock compares with a key file: the stored "name" value
 // without the CipherPrefix, in code page 936. Empty when the value is no

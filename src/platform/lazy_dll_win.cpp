@@ -37,6 +37,49 @@ FARPROC LazyProc(const wchar_t* dll, const char* name) {
   return module ? GetProcAddress(module, name) : nullptr;
 }
 
+bool LoadLibrariesFromSystemOnly() {
+  // Looked up, not imported: a Windows 7 without the loader update lacks it,
+  // and an import would keep the program from starting there at all.
+  using SetDefaultDllDirectoriesFn = BOOL WINAPI(DWORD);
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  auto* set = kernel32 ? reinterpret_cast<SetDefaultDllDirectoriesFn*>(
+                             reinterpret_cast<void*>(GetProcAddress(kernel32, "SetDefaultDllDirectories")))
+                       : nullptr;
+  if (set && set(LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
+  SetDllDirectoryW(L"");
+  return false;
+}
+
+namespace {
+
+BOOL Missing() {
+  SetLastError(ERROR_PROC_NOT_FOUND);
+  return FALSE;
+}
+
+}  // namespace
+
+BOOL QueryUserToken(ULONG session, HANDLE* token) {
+  static auto* const fn = LazyFn<BOOL WINAPI(ULONG, HANDLE*)>(L"wtsapi32.dll", "WTSQueryUserToken");
+  return fn ? fn(session, token) : Missing();
+}
+
+BOOL DisconnectSession(DWORD session) {
+  // The first argument is WTS_CURRENT_SERVER_HANDLE, this machine.
+  static auto* const fn = LazyFn<BOOL WINAPI(HANDLE, DWORD, BOOL)>(L"wtsapi32.dll", "WTSDisconnectSession");
+  return fn ? fn(nullptr, session, FALSE) : Missing();
+}
+
+BOOL CreateUserEnvironment(void** environment, HANDLE token, BOOL inherit) {
+  static auto* const fn = LazyFn<BOOL WINAPI(void**, HANDLE, BOOL)>(L"userenv.dll", "CreateEnvironmentBlock");
+  return fn ? fn(environment, token, inherit) : Missing();
+}
+
+BOOL DestroyUserEnvironment(void* environment) {
+  static auto* const fn = LazyFn<BOOL WINAPI(void*)>(L"userenv.dll", "DestroyEnvironmentBlock");
+  return fn ? fn(environment) : Missing();
+}
+
 namespace {
 
 template <typename Fn>

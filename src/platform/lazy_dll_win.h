@@ -25,6 +25,22 @@ Fn* LazyFn(const wchar_t* dll, const char* name) {
   return reinterpret_cast<Fn*>(reinterpret_cast<void*>(LazyProc(dll, name)));
 }
 
+// For a process that runs with rights its caller lacks (the guardian service,
+// the elevated settings write): every later LoadLibrary, also one made inside
+// a system DLL, searches the system folder only, never the program's own
+// folder or the current one. Call it first thing. False on a Windows 7
+// without the loader update, where only the current folder is left out.
+bool LoadLibrariesFromSystemOnly();
+
+// The guardian service's session calls (wtsapi32, userenv), loaded from the
+// system folder at first use: a static import is loaded before the first
+// line runs, from beside the exe first. FALSE with ERROR_PROC_NOT_FOUND
+// when the library or the function is missing.
+BOOL QueryUserToken(ULONG session, HANDLE* token);
+BOOL DisconnectSession(DWORD session);
+BOOL CreateUserEnvironment(void** environment, HANDLE token, BOOL inherit);
+BOOL DestroyUserEnvironment(void* environment);
+
 // comctl32 (the themed common controls and window subclassing) on first
 // use: mapping and starting it is the largest part of the program's start
 // that a bare window does not have, and the lock covers the screen without it.

@@ -1,11 +1,10 @@
 #include "service/console_win.h"
 
 #include <sddl.h>
-#include <userenv.h>
-#include <wtsapi32.h>
 
 #include <vector>
 
+#include "platform/lazy_dll_win.h"
 #include "platform/window_win.h"
 #include "service/guardian.h"
 #include "service/service_win.h"
@@ -123,7 +122,7 @@ ConsoleUser CurrentConsoleUser() {
   u.session = WTSGetActiveConsoleSessionId();
   if (u.session == 0xFFFFFFFF) return u;
   Token token;
-  if (WTSQueryUserToken(u.session, token.put())) u.sid = SidOfToken(token.get());
+  if (QueryUserToken(u.session, token.put())) u.sid = SidOfToken(token.get());
   return u;
 }
 
@@ -133,7 +132,7 @@ HANDLE StartLockInConsole() {
   const DWORD session = WTSGetActiveConsoleSessionId();
   if (session == 0xFFFFFFFF) return nullptr;
   Token token;
-  if (!WTSQueryUserToken(session, token.put())) return nullptr;
+  if (!QueryUserToken(session, token.put())) return nullptr;
   const std::wstring sid = SidOfToken(token.get());
   if (sid.empty()) return nullptr;
   PSECURITY_DESCRIPTOR sd = LockDescriptor(sid, kUserLockRights);
@@ -146,7 +145,7 @@ HANDLE StartLockInConsole() {
   SECURITY_ATTRIBUTES sa = {sizeof(sa), sd, FALSE};
   SECURITY_ATTRIBUTES thread_sa = {sizeof(thread_sa), thread_sd, FALSE};
   void* env = nullptr;
-  if (!CreateEnvironmentBlock(&env, token.get(), FALSE)) env = nullptr;
+  if (!CreateUserEnvironment(&env, token.get(), FALSE)) env = nullptr;
   const std::wstring exe = LockExePath();
   std::wstring cmd = L"\"" + exe + L"\" " + kGuardStartSwitch;
   const std::wstring folder = ProgramFolder();
@@ -156,7 +155,7 @@ HANDLE StartLockInConsole() {
   PROCESS_INFORMATION pi = {};
   const BOOL ok = CreateProcessAsUserW(token.get(), exe.c_str(), cmd.data(), &sa, &thread_sa, FALSE,
                                        CREATE_UNICODE_ENVIRONMENT, env, folder.c_str(), &si, &pi);
-  if (env) DestroyEnvironmentBlock(env);
+  if (env) DestroyUserEnvironment(env);
   LocalFree(sd);
   LocalFree(thread_sd);
   if (!ok) return nullptr;
@@ -165,7 +164,7 @@ HANDLE StartLockInConsole() {
 }
 
 void DisconnectConsole(DWORD session) {
-  if (session != 0xFFFFFFFF) WTSDisconnectSession(WTS_CURRENT_SERVER_HANDLE, session, FALSE);
+  if (session != 0xFFFFFFFF) DisconnectSession(session);
 }
 
 void BlockTaskManager(const std::wstring& sid) {

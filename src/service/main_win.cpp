@@ -6,9 +6,13 @@
 
 #include <cwchar>
 
+#include "platform/lazy_dll_win.h"
 #include "service/service_win.h"
 
 int wmain(int argc, wchar_t** argv) {
+  // LocalSystem code: a DLL that someone put beside the exe or in the
+  // current folder must never be loaded into it.
+  tolvane::LoadLibrariesFromSystemOnly();
   if (argc == 2 && std::wcscmp(argv[1], L"--install") == 0) return tolvane::InstallGuardService();
   if (argc == 2 && std::wcscmp(argv[1], L"--uninstall") == 0) return tolvane::UninstallGuardService();
   return tolvane::RunGuardService();

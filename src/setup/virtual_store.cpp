@@ -26,14 +26,16 @@ bool ReadCopy(std::string& bytes) {
 
 std::wstring VirtualStoreSettingsPath() {
   const std::wstring store = GetEnv(L"LOCALAPPDATA");
-  const std::wstring windir = GetEnv(L"windir");
+  const std::wstring windows = SettingsFolder();
   // "C:\Windows" is stored as "VirtualStore\Windows": the path without its
   // drive. (The native test build's folders have no drive to begin with.)
-  std::wstring folder = windir.size() >= 2 && windir[1] == L':' ? windir.substr(2) : windir;
-  if (store.empty() || folder.empty() || (folder[0] != L'\\' && folder[0] != L'/')) return {};
-  while (folder.size() > 1 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
-  if (folder.size() == 1) folder.clear();  // the Windows folder at a drive's root
-  return store + L"\\VirtualStore" + folder + L"\\vemro.qarn";
+  const bool drive = windows.size() >= 2 && windows[1] == L':';
+  std::wstring folder = drive ? windows.substr(2) : windows;
+  while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+  if (store.empty() || windows.empty()) return {};
+  if (!folder.empty() && folder[0] != L'\\' && folder[0] != L'/') return {};  // no path from a root
+  if (folder.empty() && !drive) return {};
+  return store + L"\\VirtualStore" + folder + L"\\vemro.qarn";  // "" : the Windows folder at a drive's root
 }
 
 std::wstring MoveAnswerPath() {

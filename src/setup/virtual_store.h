@@ -17,7 +17,7 @@ namespace tolvane {
 
 // The redirected twin of SettingsFilePath(): the Windows folder without its
 // drive under the user's VirtualStore. Empty when LOCALAPPDATA is unset or
-// "windir" is not a drive path.
+// the folder is no path from a root.
 std::wstring VirtualStoreSettingsPath();
 
 // Where the answer is remembered: %LOCALAPPDATA%\Tolvane\virtualstore.txt.

@@ -1,4 +1,5 @@
-// A settings file of the test's own: "windir" points at a fresh directory for
+// A settings file of the test's own: the settings folder is redirected (a
+// test build's seam, from inside this process only) to a fresh directory for
 // each test, so the program's own path logic finds the settings file there.
 #pragma once
 #include <gtest/gtest.h>
@@ -12,6 +13,9 @@
 #include <optional>
 #include <string>
 
+#include "config/fileio.h"
+#include "config/settings.h"
+
 #ifdef _WIN32
 #include <stdlib.h>
 #endif
@@ -20,36 +24,27 @@ namespace tolvane {
 
 namespace fs = std::filesystem;
 
-inline void SetWindir(const std::wstring& value) {
-#ifdef _WIN32
-  _wputenv_s(L"windir", value.c_str());
-#else
-  setenv("windir", fs::path(value).string().c_str(), 1);
-#endif
-}
+// Names the folder SettingsFilePath() uses from now on (nullopt: the
+// system's Windows folder again).
+inline void SetSettingsFolder(const std::optional<std::wstring>& folder) { SetSettingsFolderForTests(folder); }
 
-inline std::optional<std::wstring> CurrentWindir() {
+inline void SetEnvVar(const char* name, const std::optional<std::wstring>& value) {
 #ifdef _WIN32
-  const wchar_t* v = _wgetenv(L"windir");
-  if (!v) return std::nullopt;
-  return std::wstring(v);
-#else
-  const char* v = std::getenv("windir");
-  if (!v) return std::nullopt;
-  return fs::path(v).wstring();
-#endif
-}
-
-inline void RestoreWindir(const std::optional<std::wstring>& value) {
-#ifdef _WIN32
-  _wputenv_s(L"windir", value ? value->c_str() : L"");
+  const std::wstring wname(name, name + std::char_traits<char>::length(name));
+  _wputenv_s(wname.c_str(), value ? value->c_str() : L"");
 #else
   if (value) {
-    setenv("windir", fs::path(*value).string().c_str(), 1);
+    setenv(name, fs::path(*value).string().c_str(), 1);
   } else {
-    unsetenv("windir");
+    unsetenv(name);
   }
 #endif
+}
+
+inline std::optional<std::wstring> EnvVar(const char* name) {
+  const std::wstring value = GetEnv(fs::path(name).wstring().c_str());
+  if (value.empty()) return std::nullopt;
+  return value;
 }
 
 inline std::string FileBytesAt(const fs::path& path) {
@@ -70,22 +65,45 @@ class SettingsFileTest : public ::testing::Test {
     dir_ = fs::temp_directory_path() /
            ("tolvane-settings-" + std::to_string(stamp) + "-" + std::to_string(counter++));
     fs::create_directories(dir_);
-    saved_windir_ = CurrentWindir();
-    SetWindir(dir_.wstring());
+    settings_dir_ = dir_;
+    saved_folder_ = SettingsFolderForTests();
+    SetSettingsFolder(dir_.wstring());
   }
   void TearDown() override {
-    RestoreWindir(saved_windir_);
+    if (system_bytes_) {
+      WriteBytesAt(FilePath(), *system_bytes_);
+    } else if (settings_dir_ != dir_) {
+      std::error_code ec;
+      fs::remove(FilePath(), ec);
+    }
+    SetSettingsFolder(saved_folder_);
     std::error_code ec;
     fs::remove_all(dir_, ec);
   }
 
-  fs::path FilePath() const { return dir_ / "vemro.qarn"; }
+  // For a test that starts another process of the program: that process
+  // knows no seam and finds the system's Windows folder. A settings file
+  // already there is put back as it was when the test ends.
+  void UseSystemWindowsFolder() {
+    SetSettingsFolder(std::nullopt);
+    std::wstring folder = SettingsFolder();
+#ifndef _WIN32
+    for (wchar_t& c : folder) c = c == L'\\' ? L'/' : c;
+#endif
+    settings_dir_ = fs::path(folder);
+    std::error_code ec;
+    if (fs::is_regular_file(FilePath(), ec)) system_bytes_ = FileBytes();
+    fs::remove(FilePath(), ec);
+  }
+
+  fs::path FilePath() const { return settings_dir_ / "vemro.qarn"; }
 
   std::string FileBytes() const { return FileBytesAt(FilePath()); }
   void WriteFileBytes(const std::string& bytes) const { WriteBytesAt(FilePath(), bytes); }
 
-  fs::path dir_;
-  std::optional<std::wstring> saved_windir_;
+  fs::path dir_, settings_dir_;
+  std::optional<std::wstring> saved_folder_;
+  std::optional<std::string> system_bytes_;
 };
 
 }  // namespace tolvane

@@ -24,13 +24,31 @@ namespace {
 
 const std::wstring kOption = kSettingsSection;
 
-TEST(SettingsPaths, BuiltFromWindirAtEveryCall) {
-  const auto saved = CurrentWindir();
-  SetWindir(L"C:\\WINDOWS");
-  EXPECT_EQ(SettingsFilePath(), L"C:\\WINDOWS\\vemro.qarn");
-  SetWindir(L"D:\\W");
-  EXPECT_EQ(SettingsFilePath(), L"D:\\W\\vemro.qarn");
-  RestoreWindir(saved);
+std::wstring SystemWindowsFolderAsTheSystemSaysIt() {
+#ifdef _WIN32
+  wchar_t folder[MAX_PATH] = {};
+  const UINT n = GetSystemWindowsDirectoryW(folder, MAX_PATH);
+  return std::wstring(folder, n);
+#else
+  return SystemWindowsFolder();
+#endif
+}
+
+// Whoever starts the program, or stores "windir" for the next logon, must not
+// be able to name the settings file: that would choose the password.
+TEST_F(SettingsFileTest, TheEnvironmentNeverNamesTheSettingsFolder) {
+  WriteFileBytes("[Option]\r\ndrive=Q:\r\n");
+  const std::optional<std::wstring> saved = EnvVar("windir");
+  SetEnvVar("windir", dir_.wstring());
+  SetSettingsFolder(std::nullopt);
+  EXPECT_EQ(SettingsFolder(), SystemWindowsFolderAsTheSystemSaysIt());
+  EXPECT_EQ(SettingsFilePath(), SystemWindowsFolderAsTheSystemSaysIt() + L"\\vemro.qarn");
+  EXPECT_NE(ReadOption(kOption, L"drive"), L"Q:");
+  // Only the seam, from inside a test, redirects it.
+  SetSettingsFolder(dir_.wstring());
+  EXPECT_EQ(SettingsFilePath(), dir_.wstring() + L"\\vemro.qarn");
+  EXPECT_EQ(ReadOption(kOption, L"drive"), L"Q:");
+  SetEnvVar("windir", saved);
   EXPECT_EQ(KeyFilePath(L"E:"), L"E:\\tolvane.com");
 }
 
@@ -109,7 +127,7 @@ TEST_F(SettingsFileTest, ReplaceLeavesNoTemporaryFile) {
 }
 
 TEST_F(SettingsFileTest, WriteIntoMissingDirectoryFails) {
-  SetWindir((dir_ / "no-such-dir").wstring());
+  SetSettingsFolder((dir_ / "no-such-dir").wstring());
   EXPECT_EQ(WriteOption(kOption, L"drive", L"E:"), WriteResult::IoError);
   EXPECT_EQ(ReadOption(kOption, L"drive"), L"");
   EXPECT_FALSE(fs::exists(dir_ / "no-such-dir"));

@@ -16,25 +16,6 @@
 namespace tolvane {
 namespace {
 
-void SetEnvVar(const char* name, const std::optional<std::wstring>& value) {
-#ifdef _WIN32
-  const std::wstring wname(name, name + std::char_traits<char>::length(name));
-  _wputenv_s(wname.c_str(), value ? value->c_str() : L"");
-#else
-  if (value) {
-    setenv(name, fs::path(*value).string().c_str(), 1);
-  } else {
-    unsetenv(name);
-  }
-#endif
-}
-
-std::optional<std::wstring> EnvVar(const char* name) {
-  const std::wstring value = GetEnv(fs::path(name).wstring().c_str());
-  if (value.empty()) return std::nullopt;
-  return value;
-}
-
 // A path in the Windows form the program uses, as this build's file system
 // reads it (the native build reads '\\' as '/', as the program does there).
 fs::path AsFsPath(std::wstring path) {
@@ -45,25 +26,32 @@ fs::path AsFsPath(std::wstring path) {
 }
 
 TEST(VirtualStorePath, IsTheWindowsFolderUnderTheUsersStore) {
+  const std::optional<std::wstring> saved_folder = SettingsFolderForTests();
   const std::optional<std::wstring> saved_windir = EnvVar("windir");
   const std::optional<std::wstring> saved_store = EnvVar("LOCALAPPDATA");
   const std::wstring store = L"C:\\Users\\a\\AppData\\Local";
+  // The store follows the settings folder: a "windir" of the caller's
+  // choosing names neither.
+  SetEnvVar("windir", L"E:\\Elsewhere");
   const struct {
-    std::optional<std::wstring> windir, store;
+    std::wstring folder;
+    std::optional<std::wstring> store;
     std::wstring expected;
   } cases[] = {
       {L"C:\\Windows", store, store + L"\\VirtualStore\\Windows\\vemro.qarn"},
       {L"D:\\WINNT\\", store, store + L"\\VirtualStore\\WINNT\\vemro.qarn"},
       {L"C:\\", store, store + L"\\VirtualStore\\vemro.qarn"},
+      {L"C:", store, store + L"\\VirtualStore\\vemro.qarn"},
       {L"C:\\Windows", std::nullopt, L""},
-      {std::nullopt, store, L""},
+      {L"", store, L""},
       {L"Windows", store, L""},
   };
   for (const auto& c : cases) {
-    SetEnvVar("windir", c.windir);
+    SetSettingsFolder(c.folder);
     SetEnvVar("LOCALAPPDATA", c.store);
-    EXPECT_EQ(VirtualStoreSettingsPath(), c.expected) << (c.windir ? fs::path(*c.windir).string() : "unset");
+    EXPECT_EQ(VirtualStoreSettingsPath(), c.expected) << fs::path(c.folder).string();
   }
+  SetSettingsFolder(saved_folder);
   SetEnvVar("windir", saved_windir);
   SetEnvVar("LOCALAPPDATA", saved_store);
 }

@@ -2,12 +2,15 @@
 
 One WineSession per test run owns a private Wine prefix (build/e2e/wine), an
 Xvfb display and a persistent wineserver. One Program per test owns a fresh
-program folder, a fresh Windows directory and the simulated drives the test
-plugs in, and ends the program and pulls the drives when the test is over.
+program folder and the simulated drives the test plugs in, and the settings
+file in the prefix's own Windows folder (where the program looks, whatever
+the environment says): it removes that file when it starts and when it
+closes, ends the program and pulls the drives when the test is over.
 
 Windows helpers built from tests/tools (wintool, drivetool, launch) do what
 the Unix side cannot: look into the program's windows, define drives in
-Wine's mount manager, start the program with its own "windir". They report
+Wine's mount manager, start a program with an environment of its own (a
+"windir" that an attacker chose, say). They report
 through files, never through pipes: the services that the first program of a
 Wine session starts inherit pipes and keep them open long after it ends.
 """
@@ -539,7 +542,7 @@ class WineSession:
 
 
 class Program:
-    """One test's copy of the program, its Windows directory and its drives."""
+    """One test's copy of the program, its settings file and its drives."""
 
     def __init__(self, session: WineSession, workdir: Path, test_name: str, exe: Path | None = None,
                  in_place: bool = False):
@@ -550,15 +553,19 @@ class Program:
         self.test_name = re.sub(r"[^A-Za-z0-9_.-]+", "_", test_name).strip("_")
         self.workdir = workdir
         self.folder = exe.parent if in_place else workdir / "program"
-        self.windir = workdir / "windows"
+        # The prefix's own Windows folder: the program finds its settings
+        # there and nowhere else. Tests run one after another, and each
+        # Program clears the file at its start and at its close.
+        self.windir = session.host_path("C:\\windows")
         self.drives_root = workdir / "drives"
         self.pid: int | None = None
         self.started_at = 0.0  # time.monotonic() of the last start
         self.form1_hwnd: int | None = None
         self._letters: set[str] = set()
         self._mounts: list[Path] = []
-        for d in (self.folder, self.windir, self.drives_root):
+        for d in (self.folder, self.drives_root):
             d.mkdir(parents=True, exist_ok=True)
+        self.clear_settings()
         self.exe = self.folder / exe.name
         self.bits = pe_bits(exe)
         for f in self.tries_files():
@@ -578,15 +585,27 @@ class Program:
     def settings_file(self) -> Path:
         return self.windir / "vemro.qarn"
 
+    def clear_settings(self):
+        """Takes away the settings file and whatever a test or the program
+        left under its name (a folder in its place, a half-done rewrite's
+        temporary file), so that no test finds another's configuration."""
+        for p in self.windir.glob("vemro.qarn*"):
+            if p.is_dir() and not p.is_symlink():
+                shutil.rmtree(p, ignore_errors=True)
+            else:
+                p.unlink(missing_ok=True)
+
     # -- the program ---------------------------------------------------------
 
-    def start(self, *args, window: str | None = FORM1, timeout: float = DEFAULT_TIMEOUT) -> int:
-        """Starts the program with its own windir; waits for its window to show."""
+    def start(self, *args, window: str | None = FORM1, timeout: float = DEFAULT_TIMEOUT,
+              windir: Path | None = None) -> int:
+        """Starts the program; waits for its window to show. windir: a folder
+        the program's "windir" names (as a parent that sets it would)."""
         self._keep = self.workdir / f"keep-{time.monotonic_ns()}.json"
         # windows_exe: the Windows path to start it by, where it matters (an
         # installed program is known by its C: path, not by the Z: one).
         target = getattr(self, "windows_exe", None) or self.exe
-        self.pid = self.session.run_windows(target, *args, windir=self.windir, keep=self._keep)
+        self.pid = self.session.run_windows(target, *args, windir=windir, keep=self._keep)
         self.started_at = time.monotonic()
         if window:
             info = self.wait_window(window, "visible", timeout)
@@ -646,6 +665,7 @@ class Program:
                 self.session.drivetool("reset")
                 self._letters.clear()
         finally:
+            self.clear_settings()
             for m in reversed(self._mounts):
                 subprocess.run(["umount", "-l", str(m)], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL, check=False)

@@ -1,8 +1,13 @@
-"""A configured start that another program tries to keep from locking: by
-taking the single-instance mutex (and opening a window of the lock's door
-class) before the start, or by holding the settings file open so that nobody
-else can read it. The start must lock either way, and the three ways out must
-work once the settings can be read."""
+"""A configured start that another program tries to keep from locking or to
+open with a password of its own: by taking the single-instance mutex (and
+opening a window of the lock's door class) before the start, by holding the
+settings file open so that nobody else can read it, or by starting the
+program with a "windir" of its choosing (as any parent process, or a value
+stored for the next logon, can). The start must lock each time, by the
+system's own configuration, and the three ways out must work once the
+settings can be read."""
+
+import time
 
 import rig
 from journey_support import (FORM2, IDC_FORM2_LABEL1_0, IDC_FORM2_LABEL2, IDC_FORM2_TEXT9, Background, call_up_box,
@@ -13,10 +18,11 @@ from test_lock_guards import start_again, unlock_by_password, wait_no_processes,
 CIPHER = encipher(PASSWORD)
 MUTEX = "Local\\Tolvane.SingleInstance"
 CAPTION = "午休中"
+OTHER_PASSWORD = "Other-Pw9"
 
 
-def start_into_lock(prog):
-    prog.start(window=FORM2)
+def start_into_lock(prog, windir=None):
+    prog.start(window=FORM2, windir=windir)
     return rig.wait_until(lambda: lock_face_up(prog), rig.DEFAULT_TIMEOUT, what="the lock's caption and lines")
 
 
@@ -97,3 +103,38 @@ def test_a_settings_file_held_open_locks_and_the_key_drive_opens_once_it_is_read
         wait_no_processes(tolvane)
     finally:
         holder.close()
+
+
+# -- a "windir" of another program's choosing ---------------------------------------
+
+
+def test_a_windir_at_another_configuration_locks_with_the_systems_password(tolvane):
+    elsewhere = tolvane.workdir / "elsewhere"
+    elsewhere.mkdir()
+    (elsewhere / "vemro.qarn").write_bytes(settings_bytes("E:", encipher(OTHER_PASSWORD), ("label", CAPTION)))
+    tolvane.settings_file.write_bytes(settings_bytes("E:", CIPHER))
+    start_into_lock(tolvane, windir=elsewhere)
+    assert caption(tolvane) != CAPTION, "the lock shows the configuration that windir named"
+    # The password of the configuration there opens nothing.
+    call_up_box(tolvane, "F2", IDC_FORM2_TEXT9)
+    type_text(tolvane, OTHER_PASSWORD)
+    rig.wait_until(lambda: tolvane.text(IDC_FORM2_TEXT9, cls=FORM2) == OTHER_PASSWORD, 5, what="the typed password")
+    time.sleep(0.5)
+    assert tolvane.alive() and lock_face_up(tolvane), "the password of the configuration windir named opened the lock"
+    # F2 puts the box away; the system's password, typed afresh, opens it.
+    tolvane.keys("F2")
+    rig.wait_until(lambda: not tolvane.control(tolvane.snapshot(FORM2), IDC_FORM2_TEXT9)["visible"], 3,
+                   what="the box put away")
+    unlock_by_password(tolvane)
+    assert tolvane.wait_exit(5) == 0
+    wait_no_processes(tolvane)
+
+
+def test_a_windir_at_an_empty_folder_still_locks(tolvane):
+    empty = tolvane.workdir / "empty"
+    empty.mkdir()
+    tolvane.settings_file.write_bytes(settings_bytes("E:", CIPHER))
+    start_into_lock(tolvane, windir=empty)
+    assert not tolvane.snapshot(FORM1)["visible"], "the setup window stands in for the lock"
+    unlock_by_password(tolvane)
+    assert tolvane.wait_exit(5) == 0

@@ -84,9 +84,21 @@ def wipe(session):
     for args in (["stop", "TolvaneGuard"], ["delete", "TolvaneGuard"]):
         subprocess.run(["wine", "sc", *args], env=session.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=60, check=False)
+    # Stopped is not yet gone: until its process ends, it reads the settings
+    # that every test keeps in the Windows folder and starts locks by them.
+    rig.wait_until(lambda: not session.processes("tolvane_service.exe"), 20, interval=0.2,
+                   what="the guardian service to end")
+    # And the locks it started from the install (with their watchdogs): they
+    # would stay up over the next tests, which keep their settings where
+    # these read theirs.
+    folders = [p.folder for p in PACKAGES.values()] + [CUSTOM]
+    for folder in folders:
+        exe = folder + "\\tolvane.exe"
+        if session.processes(exe) and session.wintool("killimage", exe, timeout=120) is None:
+            raise rig.RigError(f"processes of {exe} kept coming back")
     session.reg_delete(UNINST_KEY)
     session.reg_delete(RUN_KEY, "Tolvane")
-    for where in [p.folder for p in PACKAGES.values()] + [START_MENU]:
+    for where in folders + [START_MENU]:
         shutil.rmtree(session.host_path(where), ignore_errors=True)
 
 
@@ -256,8 +268,12 @@ def test_install_ends_and_takes_away_an_install_of_the_other_build_but_not_the_c
 
 @pytest.mark.parametrize("args, kept", [([], True), (["/REMOVECONFIG"], False)], ids=["keep", "remove"])
 def test_silent_uninstall_ends_the_lock_removes_everything_and_keeps_the_configuration_unless_told(
-        wine_session, installed, installed_tolvane, system_settings, args, kept):
+        wine_session, installed, installed_tolvane, system_settings, tmp_path, args, kept):
     prog = installed_tolvane
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    decoy = elsewhere / "vemro.qarn"
+    decoy.write_bytes(settings_bytes("F:", CIPHER))
     start_locked(prog, settings_bytes("E:", CIPHER))
     usb = prog.plug("e")
     (usb / "tolvane.com").write_bytes(key_bytes("E:", CIPHER))  # not the uninstaller's to touch
@@ -265,9 +281,9 @@ def test_silent_uninstall_ends_the_lock_removes_everything_and_keeps_the_configu
     # The lock and its watchdog are both ended, neither brought back by the
     # other (a watchdog that sees its lock die alone starts it again and locks
     # the session: the person uninstalling would find their own PC locked).
-    # The uninstaller is started with "windir" naming the lock's own folder:
-    # it must go by the system's Windows folder all the same.
-    assert uninstall(wine_session, installed, *args, windir=prog.windir) == set()
+    # The uninstaller is started with "windir" naming another folder: it
+    # must go by the system's Windows folder all the same.
+    assert uninstall(wine_session, installed, *args, windir=elsewhere) == set()
     rig.wait_until(lambda: not prog.alive(), 10, interval=0.2, what="the running lock to be ended")
     assert not prog.processes(), "a process of the installed exe (the lock's watchdog?) is left"
     prog.pid = None
@@ -276,7 +292,7 @@ def test_silent_uninstall_ends_the_lock_removes_everything_and_keeps_the_configu
     assert run_value(wine_session) == {32: None, 64: None}
     assert wine_session.reg_query(UNINST_KEY, 32) is None and wine_session.reg_query(UNINST_KEY, 64) is None
     assert system_settings.exists() == kept
-    assert prog.settings_file.exists(), "a file in the folder the uninstaller's windir named was removed"
+    assert decoy.exists(), "a file in the folder the uninstaller's windir named was removed"
     assert (usb / "tolvane.com").read_bytes() == key_bytes("E:", CIPHER)
 
 
@@ -304,6 +320,107 @@ def test_install_over_a_running_lock_ends_it_and_its_watchdog_and_replaces_the_p
     prog.pid = None
     assert installed.exe.stat().st_mtime > 978307200
     assert installed.exe.read_bytes() == (package.dist / "tolvane.exe").read_bytes()
+
+
+# A folder outside Program Files: on Windows one under C:\\ would pass on
+# Authenticated Users' right to modify, and the service runs from it as SYSTEM.
+CUSTOM = r"C:\TolvaneKeys"  # no blank: NSIS takes /D= unquoted, and Wine quotes an argument with one
+SIDS = {"S-1-5-18": "SY", "S-1-5-32-544": "BA", "S-1-5-32-545": "BU"}
+RIGHTS = {"FA": 0x1F01FF, "FR": 0x120089, "FW": 0x120116, "FX": 0x1200A0}
+FULL, READ_EXECUTE = 0x1F01FF, 0x1200A9
+OWNER_DACL_PROTECTED = 0x80000005  # OWNER, DACL and PROTECTED_DACL_SECURITY_INFORMATION
+
+
+def parse_sddl(sddl: str) -> tuple[str, str, list[tuple]]:
+    """Owner, DACL flags ("P": protected, inherits nothing) and ACEs (type,
+    flags, rights as a mask, trustee) of an owner-and-DACL SDDL string."""
+    m = re.fullmatch(r"O:(S(?:-\d+)+|[A-Z]{2})D:([A-Z]*)((?:\([^)]*\))*)", sddl)
+    assert m, sddl
+    owner, flags, body = m.groups()
+    aces = []
+    for ace in re.findall(r"\(([^)]*)\)", body):
+        kind, ace_flags, rights, _, _, trustee = ace.split(";")[:6]
+        if rights.lower().startswith("0x"):
+            mask = int(rights, 16)
+        else:
+            mask = 0
+            for i in range(0, len(rights), 2):
+                mask |= RIGHTS[rights[i:i + 2]]
+        aces.append((kind, frozenset(ace_flags[i:i + 2] for i in range(0, len(ace_flags), 2)), mask,
+                     SIDS.get(trustee, trustee)))
+    return SIDS.get(owner, owner), flags, aces
+
+
+def traced_install(session, setup_exe, folder: str, log) -> list[str]:
+    """A silent install into folder with Wine's trace of the security and
+    file calls of every process it starts; the trace's lines.
+
+    Wine 8 keeps no security descriptor on a file or folder: it turns a DACL
+    into Unix mode bits, and GetNamedSecurityInfoW reads back one made from
+    them (its icacls is a stub). What the installer asks of the system is
+    read from Wine's own trace of the calls instead."""
+    with open(log, "wb") as f:
+        rc = subprocess.run(["wine", str(setup_exe), "/S", f"/D={folder}"],
+                            env={**session.env, "WINEDEBUG": "trace+advapi,trace+security,trace+file"},
+                            stdin=subprocess.DEVNULL, stdout=f, stderr=subprocess.STDOUT, timeout=180).returncode
+    assert rc == 0
+    return log.read_bytes().decode("utf-8", "replace").splitlines()
+
+
+def unescape(traced: str) -> str:
+    return traced.replace("\\\\", "\\")
+
+
+@pytest.fixture
+def custom_folder(wine_session):
+    wipe(wine_session)
+    try:
+        yield wine_session.host_path(CUSTOM)
+    finally:
+        wipe(wine_session)
+
+
+def test_any_install_folder_is_the_administrators_own_before_files_go_in(wine_session, setup_exe, package,
+                                                                          custom_folder, tmp_path):
+    # A user made the folder first and put a DLL in it that the service would
+    # load as SYSTEM, and an exe of the service's name that would keep the
+    # user's rights once written over.
+    custom_folder.mkdir(parents=True)
+    (custom_folder / "wtsapi32.dll").write_bytes(b"MZ not ours")
+    (custom_folder / "tolvane_service.exe").write_bytes(b"MZ not ours")
+    lines = traced_install(wine_session, setup_exe, CUSTOM, tmp_path / "install-trace.txt")
+    assert Install(wine_session, package).location == CUSTOM
+
+    # The folder's owner and DACL, set in one call.
+    calls = [(i, m) for i, line in enumerate(lines)
+             if (m := re.search(r"^(\w+):trace:advapi:SetNamedSecurityInfoW L\"(.*)\" (\d+) (-?\d+) (\w+) (\w+) (\w+) (\w+)",
+                                line))]
+    ours = [(i, m) for i, m in calls if unescape(m.group(2)).lower() == CUSTOM.lower()]
+    assert len(ours) == 1, [m.group(0) for _, m in calls]
+    at, call = ours[0]
+    thread, _, kind, info, owner, group, dacl, sacl = call.groups()
+    assert int(kind) == 1, "not as a file object"
+    assert int(info) & 0xFFFFFFFF == OWNER_DACL_PROTECTED
+    assert int(owner, 16) and int(dacl, 16) and not int(group, 16) and not int(sacl, 16)
+    # Both come from the descriptor the same thread made just before.
+    made = [re.search(r'ConvertStringSecurityDescriptorToSecurityDescriptorW L"([^"]*)"', line)
+            for line in lines[:at] if line.startswith(f"{thread}:trace:security:ConvertString")]
+    assert made, "no descriptor made for the call"
+    owner_sid, flags, aces = parse_sddl(made[-1].group(1))
+    assert owner_sid == "BA"
+    assert "P" in flags, f"the DACL would inherit from the folder's parent: {flags}"
+    inherit = frozenset({"OI", "CI"})
+    assert sorted(aces) == sorted([("A", inherit, FULL, "SY"), ("A", inherit, FULL, "BA"),
+                                   ("A", inherit, READ_EXECUTE, "BU")])
+
+    # Before the first file is written into it.
+    writes = [i for i, line in enumerate(lines)
+              if ":trace:file:CreateFileW" in line and "GENERIC_WRITE" in line
+              and unescape(line).lower().find(CUSTOM.lower() + "\\") >= 0]
+    assert writes and min(writes) > at, "a file was written into the folder before its rights were set"
+    assert not (custom_folder / "wtsapi32.dll").exists()
+    assert (custom_folder / "tolvane_service.exe").read_bytes() == (
+        rig.REPO / "build" / "installer" / f"tolvane_service-{package.arch}.exe").read_bytes()
 
 
 @pytest.mark.parametrize("arch", list(PACKAGES))

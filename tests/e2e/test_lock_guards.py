@@ -72,8 +72,7 @@ def start_again(prog) -> int | None:
     or None when it kept running."""
     out = prog.folder.parent / "launch-again.json"
     out.unlink(missing_ok=True)
-    prog.session.wine(rig._tool("launch"), "--out", rig.winpath(out), "--windir", rig.winpath(prog.windir),
-                      "--wait", 10000, rig.winpath(prog.exe))
+    prog.session.wine(rig._tool("launch"), "--out", rig.winpath(out), "--wait", 10000, rig.winpath(prog.exe))
     lines = [json.loads(line) for line in out.read_text(encoding="utf-8").splitlines()]
     assert lines[0].get("pid"), lines
     return lines[-1].get("exit_code")

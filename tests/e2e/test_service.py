@@ -6,9 +6,8 @@ policy value set while a lock is up.
 Wine runs services (services.exe, sc), but all its processes share one
 token and one session: WTSQueryUserToken hands the service its own token,
 so the lock it starts runs beside the test's programs, and the user's hive
-is the prefix's HKCU. The service reads the settings from C:\\windows (its
-own windir), so these tests use the prefix's Windows folder, not one of
-their own, and remove the settings file again."""
+is the prefix's HKCU. The service, like the program, reads the settings from
+the prefix's Windows folder, where every test's settings are."""
 
 import shutil
 import subprocess
@@ -76,8 +75,6 @@ def guarded(tolvane, wine_session):
     and the settings where the service reads them."""
     prog = tolvane
     shutil.copy2(rig.RUN_BIN / SERVICE_EXE, prog.folder / SERVICE_EXE)
-    prog.windir = wine_session.host_path("C:\\windows")
-    prog.settings_file.unlink(missing_ok=True)
     wine_session.reg_delete(POLICY_KEY, "DisableTaskMgr")
     # A service an installer test left running (from another folder) would
     # keep guarding that folder's program, not this one.
@@ -281,7 +278,6 @@ def installed_guarded(wine_session, tmp_path, request, installed_service):
     the installed service reads them."""
     gen = program_fixture(wine_session, tmp_path, request, installed_service.exe, in_place=True)
     prog = next(gen)
-    prog.windir = wine_session.host_path("C:\\windows")
     # Started by its installed path, as the logon start and the service know it.
     prog.windows_exe = installed_service.location + r"\tolvane.exe"
     wine_session.reg_delete(POLICY_KEY, "DisableTaskMgr")

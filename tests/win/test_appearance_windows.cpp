@@ -152,10 +152,7 @@ class Form5Test : public ::testing::Test {
     dir_ = std::wstring(temp) + L"tolvane-form5-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
            std::to_wstring(++serial);
     CreateDirectoryW(dir_.c_str(), nullptr);
-    wchar_t old[MAX_PATH] = {};
-    had_windir_ = GetEnvironmentVariableW(L"windir", old, MAX_PATH) > 0;
-    old_windir_ = old;
-    SetEnvironmentVariableW(L"windir", dir_.c_str());
+    SetSettingsFolderForTests(dir_);
     // The test stands for the program's other windows: unloading the editor
     // must not end the message loop of the test thread.
     TheApp().FormLoaded();
@@ -163,7 +160,7 @@ class Form5Test : public ::testing::Test {
   void TearDown() override {
     if (HWND w = Form5Window()) DestroyWindow(w);
     --TheApp().live_forms;
-    SetEnvironmentVariableW(L"windir", had_windir_ ? old_windir_.c_str() : nullptr);
+    SetSettingsFolderForTests(std::nullopt);
     DeleteFileW(SettingsPath().c_str());
     RemoveDirectoryW(dir_.c_str());
   }
@@ -196,8 +193,6 @@ class Form5Test : public ::testing::Test {
   }
 
   std::wstring dir_;
-  bool had_windir_ = false;
-  std::wstring old_windir_;
 };
 
 TEST_F(Form5Test, LoadAppliesTheFontBlockWholeOrNotAtAll) {
@@ -305,7 +300,7 @@ TEST_F(Form5Test, DefaultsEmptyTheNineKeysAndNothingElse) {
 TEST_F(Form5Test, AFailedWriteSaysSoAndKeepsTheEdits) {
   ShowForm5();
   SetWindowTextW(Control(IDC_FORM5_TEXT1), L"keep me");
-  SetEnvironmentVariableW(L"windir", (dir_ + L"\\no such folder").c_str());
+  SetSettingsFolderForTests(dir_ + L"\\no such folder");
   {
     MessageBoxAnswerer answer;
     Click(IDC_FORM5_COMMAND3);

@@ -17,6 +17,7 @@
 #include "appearance/appearance.h"
 #include "appearance/chrome_win.h"
 #include "appearance/form5_win.h"
+#include "config/settings.h"
 #include "lock/form2_win.h"
 #include "lock/password_box.h"
 #include "resource.h"
@@ -188,7 +189,7 @@ int FontPixelHeight(HWND control) {
   return lf.lfHeight;
 }
 
-// A Windows directory of the test's own with no settings file: the setup
+// A settings folder of the test's own with no settings file: the setup
 // window then stays up instead of locking.
 class ScaledWindows : public ::testing::Test {
  protected:
@@ -197,21 +198,16 @@ class ScaledWindows : public ::testing::Test {
     GetTempPathW(MAX_PATH, temp);
     dir_ = std::wstring(temp) + L"tolvane-scale-" + std::to_wstring(GetCurrentProcessId());
     CreateDirectoryW(dir_.c_str(), nullptr);
-    wchar_t old[MAX_PATH] = {};
-    had_windir_ = GetEnvironmentVariableW(L"windir", old, MAX_PATH) > 0;
-    old_windir_ = old;
-    SetEnvironmentVariableW(L"windir", dir_.c_str());
+    SetSettingsFolderForTests(dir_);
     TheApp().FormLoaded();  // the forms under test must not end the thread's loop
   }
   void TearDown() override {
     --TheApp().live_forms;
-    SetEnvironmentVariableW(L"windir", had_windir_ ? old_windir_.c_str() : nullptr);
+    SetSettingsFolderForTests(std::nullopt);
     RemoveDirectoryW(dir_.c_str());
   }
 
   std::wstring dir_;
-  bool had_windir_ = false;
-  std::wstring old_windir_;
 };
 
 // The two frameless windows: client area, close box, fonts and every text.

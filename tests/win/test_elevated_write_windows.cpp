@@ -78,12 +78,14 @@ TEST(Manifest, BothBuiltProgramsRunAsInvokerWithoutVirtualisation) {
 // The settings file refuses this process the first time, as the Windows
 // folder does an unelevated token; the elevator is the program's own,
 // starting the real tolvane.exe as the elevated instance (Wine has no
-// elevation: "runas" just starts it, with this process's environment and so
-// this test's Windows folder).
+// elevation: "runas" just starts it). That process finds the settings in the
+// system's Windows folder whatever this one's environment says, so the test
+// works on the file there.
 class ElevatedSaveOnWindows : public SettingsFileTest {
  protected:
   void SetUp() override {
     SettingsFileTest::SetUp();
+    UseSystemWindowsFolder();
     ASSERT_TRUE(PathExists(BuiltProgram())) << "run tools/build.sh";
     SetFileFaultHook([this](FileStep step, const std::wstring& path) {
       if (step != FileStep::Create || path.rfind(SettingsFilePath(), 0) != 0 || refusals_ == 0) return FileError::None;

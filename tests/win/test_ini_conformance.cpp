@@ -208,13 +208,11 @@ class OptionConformance : public IniConformance {
  protected:
   void SetUp() override {
     IniConformance::SetUp();
-    const wchar_t* old = _wgetenv(L"windir");
-    saved_windir_ = old ? std::optional<std::wstring>(old) : std::nullopt;
-    _wputenv_s(L"windir", dir_.wstring().c_str());
+    SetSettingsFolderForTests(dir_.wstring());
     settings_ = SettingsFilePath();
   }
   void TearDown() override {
-    _wputenv_s(L"windir", saved_windir_ ? saved_windir_->c_str() : L"");
+    SetSettingsFolderForTests(std::nullopt);
     IniConformance::TearDown();
   }
 
@@ -233,7 +231,6 @@ class OptionConformance : public IniConformance {
     return PlatformSet(settings_, "Option", key936, value936);
   }
 
-  std::optional<std::wstring> saved_windir_;
   fs::path settings_;
 };
 

@@ -259,9 +259,8 @@ class LockWindowShortcuts : public testing::Test {
     GetTempPathW(MAX_PATH, tmp);
     folder_ = std::wstring(tmp) + L"tolvane-lockshortcuts-" + std::to_wstring(GetCurrentProcessId());
     CreateDirectoryW(folder_.c_str(), nullptr);
-    old_windir_ = EnvOf(L"windir");
     old_local_ = EnvOf(L"LOCALAPPDATA");
-    SetEnvironmentVariableW(L"windir", folder_.c_str());
+    SetSettingsFolderForTests(folder_);
     SetEnvironmentVariableW(L"LOCALAPPDATA", folder_.c_str());
     state_ = ShortcutStatePath();
 
@@ -284,7 +283,7 @@ class LockWindowShortcuts : public testing::Test {
     RemoveDirectoryW((folder_ + L"\\Tolvane").c_str());
     DeleteFileW(SettingsFilePath().c_str());
     RemoveDirectoryW(folder_.c_str());
-    SetEnvironmentVariableW(L"windir", old_windir_.empty() ? nullptr : old_windir_.c_str());
+    SetSettingsFolderForTests(std::nullopt);
     SetEnvironmentVariableW(L"LOCALAPPDATA", old_local_.empty() ? nullptr : old_local_.c_str());
   }
 
@@ -304,7 +303,7 @@ class LockWindowShortcuts : public testing::Test {
   }
 
   FakeSystem before_;
-  std::wstring folder_, state_, old_windir_, old_local_;
+  std::wstring folder_, state_, old_local_;
   std::shared_ptr<KeyDrive> drives_;
   std::shared_ptr<SessionSays> session_ = std::make_shared<SessionSays>();
 };
