@@ -25,14 +25,13 @@ constexpr std::uint64_t kWatchdogFirstBeatMs = 15'000;
 constexpr std::uint64_t kWatchdogBeatGapMs = 5'000;
 // A starter that has not handed over its process by then is given up.
 constexpr DWORD kStarterMs = 10'000;
-// The program's own threads carry the guard from their creation
-// (GuardedThread), and on Windows so does every other thread through the
-// token's default list; the sweep only catches what a system library starts
-// where that default does not reach (Wine). A snapshot lists every thread of
-// the system and costs the window server more than all else the lock does
-// while it waits, so it runs seldom.
-constexpr std::uint64_t kLockSweepMs = 10'000;
-constexpr std::uint64_t kWatchdogSweepMs = 10'000;
+// Every thread guards itself as it starts (GuardThreadsAtBirth), and the
+// program's own carry the guard from their creation (GuardedThread); the
+// sweep is the backstop for a thread started without the loader's notice. A
+// snapshot lists every thread of the system and costs the window server more
+// than all else a waiting lock does, so it runs once a minute.
+constexpr std::uint64_t kLockSweepMs = 60'000;
+constexpr std::uint64_t kWatchdogSweepMs = 60'000;
 // What each side may do with the other's process: wait on it, and end it
 // when it stops answering.
 constexpr DWORD kPartnerRights = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE;
