@@ -28,8 +28,8 @@ constexpr DWORD kStarterMs = 10'000;
 // Every thread guards itself as it starts (GuardThreadsAtBirth), and the
 // program's own carry the guard from their creation (GuardedThread); the
 // sweep is the backstop for a thread started without the loader's notice. A
-// snapshot lists every thread of the system and costs the window server more
-// than all else a waiting lock does, so it runs once a minute.
+// snapshot lists every thread of the system (under Wine a server query that
+// cost more than all else a waiting lock does), so it runs once a minute.
 constexpr std::uint64_t kLockSweepMs = 60'000;
 constexpr std::uint64_t kWatchdogSweepMs = 60'000;
 // What each side may do with the other's process: wait on it, and end it
