@@ -2,7 +2,7 @@
 """Figures of the locked program under Wine, with the end-to-end rig.
 
     /usr/bin/python3 tools/bench_unlock.py [--pairs N] [--runs N] [--idle-seconds S]
-                                           [--ticks-iterations N] [--only cover,unlock,idle,password,ticks]
+                                           [--ticks-iterations N] [--threads] [--only cover,unlock,idle,password,ticks]
 
 Prints, each with median and spread:
   - time to cover and memory, against build/win64/bare_cover.exe (a bare
@@ -18,8 +18,10 @@ Prints, each with median and spread:
     times are taken inside Wine on the performance counter (wintool exitclock);
     once with the system's arrival announcement (drivetool plug ... announce
     sends WM_DEVICECHANGE right after the mount), once without;
-  - idle CPU while locked with no drive: CPU time of all the program's threads
-    (/proc/PID/task/*/schedstat) over S seconds, and of the bare window;
+  - idle CPU while locked with no drive: CPU time of each of the program's
+    processes (found by their command lines: the lock, its watchdog), their
+    sum, and the wineserver's, over S seconds (/proc/PID/task/*/schedstat),
+    and the same for the bare window; --threads adds each thread's share;
   - exit time alone: from the last keystroke of the password in the unlock
     box until the program has ended (the keystroke timed on the host clock
     that Wine's performance counter reads, checked here first);
@@ -113,17 +115,6 @@ def proc_memory(pid: int) -> dict[str, int]:
         if key in ("VmRSS", "VmHWM", "RssAnon", "RssFile"):
             out[key] = int(value.split()[0]) * 1024
     return out
-
-
-def cpu_seconds(pid: int) -> float:
-    """CPU time of every thread of a process so far, in seconds."""
-    total = 0
-    for task in Path(f"/proc/{pid}/task").iterdir():
-        try:
-            total += int((task / "schedstat").read_text().split()[0])
-        except (OSError, ValueError, IndexError):
-            pass  # a thread that ended in between
-    return total / 1e9
 
 
 def launch_timed(ws: Workspace, prog: rig.Program) -> dict:
@@ -265,8 +256,61 @@ def bench_lock_exe(ws: Workspace, iterations: int, drives: int) -> str:
         prog.close()
 
 
-def idle_cpu(ws: Workspace, which: str, seconds: float) -> float:
-    """Share of one core the program uses while it sits locked, no drive plugged."""
+def program_pids(exe: Path) -> dict[int, str]:
+    """Every Linux process of the Windows program started from exe, each
+    named by its role: Wine puts the Windows path of the exe and then the
+    arguments on the command line, and the watchdog's start names itself."""
+    key = rig.winpath(exe).encode()
+    found = {}
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            cmdline = (entry / "cmdline").read_bytes()
+        except OSError:
+            continue
+        if not cmdline.startswith(key):
+            continue
+        args = cmdline.replace(b"\0", b" ").decode(errors="replace")
+        role = ("watchdog" if "--watchdog" in args else "starter" if "--apart" in args
+                else "lock (restarted)" if "--watched" in args else "lock")
+        found[int(entry.name)] = role
+    return found
+
+
+def wineserver_pid(session: rig.WineSession) -> int | None:
+    """The wineserver of the rig's prefix (other engineers' runs have their own)."""
+    prefix = session.env.get("WINEPREFIX", "").encode()
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            if not Path(os.readlink(entry / "exe")).name.startswith("wineserver"):
+                continue
+            environ = (entry / "environ").read_bytes().split(b"\0")
+        except OSError:
+            continue
+        if b"WINEPREFIX=" + prefix in environ:
+            return int(entry.name)
+    return None
+
+
+def thread_cpu(pid: int) -> dict[int, tuple[str, float]]:
+    """CPU seconds of each thread of a process so far, with the thread's name."""
+    out = {}
+    for task in Path(f"/proc/{pid}/task").iterdir():
+        try:
+            ns = int((task / "schedstat").read_text().split()[0])
+            name = (task / "comm").read_text().strip()
+        except (OSError, ValueError, IndexError):
+            continue  # a thread that ended in between
+        out[int(task.name)] = (name, ns / 1e9)
+    return out
+
+
+def idle_cpu(ws: Workspace, which: str, seconds: float, threads: bool) -> dict[str, float]:
+    """Share of one core each of the program's processes, their sum and the
+    wineserver use while the program sits locked, no drive plugged."""
     exe = ws.exe if which == "tolvane" else rig.RUN_BIN / "bare_cover.exe"
     prog = ws.program(f"idle-{which}", exe)
     try:
@@ -274,12 +318,26 @@ def idle_cpu(ws: Workspace, which: str, seconds: float) -> float:
         launch_timed(ws, prog)
         if which == "tolvane":
             rig.wait_until(lambda: lock_face_up(prog), 20, what="the lock's caption and lines")
+            rig.wait_until(lambda: "watchdog" in program_pids(prog.exe).values(), 20, what="the watchdog")
         time.sleep(3)  # past the start
-        pid = unix_pid(prog.exe)
-        c0, t0 = cpu_seconds(pid), time.monotonic()
+        pids = program_pids(prog.exe)
+        server = wineserver_pid(ws.session)
+        if server is not None:
+            pids[server] = "wineserver"
+        before = {pid: thread_cpu(pid) for pid in pids}
+        t0 = time.monotonic()
         time.sleep(seconds)
-        c1, t1 = cpu_seconds(pid), time.monotonic()
-        return (c1 - c0) / (t1 - t0)
+        after = {pid: thread_cpu(pid) for pid in pids}
+        wall = time.monotonic() - t0
+        shares: dict[str, float] = {}
+        for pid, role in pids.items():
+            used = {tid: cpu - before[pid].get(tid, ("", 0.0))[1] for tid, (_, cpu) in after[pid].items()}
+            shares[role] = shares.get(role, 0.0) + sum(used.values()) / wall
+            if threads:
+                for tid, cpu in sorted(used.items(), key=lambda x: -x[1]):
+                    if cpu > 0:
+                        print(f"      {role} {pid} thread {tid} {after[pid][tid][0]!r:18s} {cpu / wall * 100:.3f} %")
+        return shares
     finally:
         prog.close()
 
@@ -290,6 +348,7 @@ def main():
     ap.add_argument("--settle", type=float, default=2.0, help="seconds after the face is up before memory is read")
     ap.add_argument("--runs", type=int, default=15, help="unlock runs of each kind (at least 10)")
     ap.add_argument("--idle-seconds", type=float, default=30, help="how long idle CPU is measured")
+    ap.add_argument("--threads", action="store_true", help="with idle: each thread's share as well")
     ap.add_argument("--ticks-iterations", type=int, default=2000, help="bench_lock.exe iterations")
     ap.add_argument("--only", default="cover,unlock,idle,password,ticks", help="which parts to run")
     ap.add_argument("--exe", type=Path, help="another build of tolvane.exe to measure in place of build/win64's "
@@ -319,10 +378,14 @@ def main():
                 print("  " + summary(by_drive, "ms", 1000, 0))
 
         if "idle" in parts:
-            print(f"\nidle CPU while locked, no drive, over {args.idle_seconds:.0f} s (share of one core):", flush=True)
+            print(f"\nidle CPU while locked, no drive, over {args.idle_seconds:.0f} s (share of one core, "
+                  f"CPU time over wall time):", flush=True)
             for which in ("tolvane", "bare"):
-                share = idle_cpu(ws, which, args.idle_seconds)
-                print(f"  {which:8s} {share * 100:.3f} %")
+                shares = idle_cpu(ws, which, args.idle_seconds, args.threads)
+                own = {k: v for k, v in shares.items() if k != "wineserver"}
+                parts_text = "  ".join(f"{k} {v * 100:.3f} %" for k, v in sorted(own.items()))
+                print(f"  {which:8s} {parts_text}  sum {sum(own.values()) * 100:.3f} %  "
+                      f"wineserver {shares.get('wineserver', float('nan')) * 100:.3f} %", flush=True)
 
         if "password" in parts:
             print("\nunlock by password (last keystroke -> process gone):", flush=True)

@@ -3,6 +3,7 @@
 #include <aclapi.h>
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -102,7 +103,29 @@ void GuardThisProcess() {
   CloseHandle(snap);
 }
 
+namespace {
+
+std::atomic<bool> g_guard_at_attach{false};
+
+// The loader calls this on each new thread before the thread's start
+// routine. The pseudo handle carries every right, and the advapi32 calls it
+// makes are imported by the program, so nothing is loaded under the
+// loader's lock.
+void NTAPI GuardThreadOnAttach(PVOID, DWORD reason, PVOID) {
+  if (reason == DLL_THREAD_ATTACH && g_guard_at_attach.load(std::memory_order_relaxed)) GuardThread(GetCurrentThread());
+}
+
+}  // namespace
+
+// The runtime's TLS directory lists every callback placed between its
+// .CRT$XLA and .CRT$XLZ markers.
+extern "C" __attribute__((section(".CRT$XLF"), used)) const PIMAGE_TLS_CALLBACK tolvane_guard_thread_on_attach =
+    GuardThreadOnAttach;
+
+void GuardThreadsAtBirth(bool on) { g_guard_at_attach.store(on); }
+
 bool GuardFromBirth() {
+  GuardThreadsAtBirth(true);
   GuardThisProcess();
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, &token)) return false;

@@ -30,8 +30,15 @@ void GuardThisProcess();
 // The entry point's first step: guards this process and its threads, and
 // makes the guarded list the token's default, so that every thread and
 // object made from here on (a child process too: it gets a copy of the
-// token) carries it from its creation. False when either could not be set.
+// token) carries it from its creation; and switches on GuardThreadsAtBirth.
+// False when either could not be set.
 bool GuardFromBirth();
+
+// While on, every thread that starts in this process, whoever starts it (a
+// system library, or another program through a remote thread), guards
+// itself as the system announces it to the modules, before its own code
+// runs. This is what leaves the sweep (GuardThisProcess) only a backstop.
+void GuardThreadsAtBirth(bool on);
 
 // Runs `start` with the user's own default list back in the token: for a
 // program of the user's (the browser) that is no part of the lock and must

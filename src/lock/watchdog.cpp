@@ -124,4 +124,11 @@ bool BeatWatch::Stalled(std::uint32_t beat, std::uint64_t now_ms) {
   return now_ms >= since_ms_ && now_ms - since_ms_ > (moved_ ? beat_gap_ms_ : first_beat_ms_);
 }
 
+std::uint64_t BeatWatch::DueIn(std::uint64_t now_ms) const {
+  const std::uint64_t allowance = started_ && moved_ ? beat_gap_ms_ : first_beat_ms_;
+  if (!started_) return allowance + 1;  // the first reading starts the clock
+  const std::uint64_t due = since_ms_ + allowance + 1;
+  return now_ms >= due ? 0 : due - now_ms;
+}
+
 }  // namespace tolvane

@@ -85,6 +85,9 @@ class BeatWatch {
   void Restart(std::uint32_t beat, std::uint64_t now_ms);
   // Feeds the counter as it reads at `now_ms`; true when it stood still too long.
   bool Stalled(std::uint32_t beat, std::uint64_t now_ms);
+  // How long from `now_ms` until a counter that stays as last fed counts as
+  // stalled (0: it does already), so a watcher can sleep until then.
+  std::uint64_t DueIn(std::uint64_t now_ms) const;
 
  private:
   std::uint64_t first_beat_ms_;

@@ -1,5 +1,6 @@
 #include "lock/watchdog_win.h"
 
+#include <algorithm>
 #include <string>
 
 #include "lock/process_guard_win.h"
@@ -8,23 +9,29 @@
 namespace tolvane {
 namespace {
 
-// The watchdog beats and looks at the lock this often.
-constexpr DWORD kBeatMs = 250;
+// The watchdog beats at least this often. A lock that ends wakes it at once
+// through its process handle; between beats it sleeps, so that a waiting
+// lock costs the machine next to nothing.
+constexpr DWORD kBeatMs = 1'000;
 // A lock takes a while to come up (a restarted one first waits for the
 // killed one's hold on the session to lapse); once it beats, it beats on
-// every 500 ms tick, so ten seconds of silence is a suspended or hung lock.
+// every 500 ms tick, so nine seconds of silence is a suspended or hung lock.
+// The watchdog sees a beat up to one of its own beats late, so a hung lock
+// is ended within ten seconds of its last beat.
 constexpr std::uint64_t kLockFirstBeatMs = 30'000;
-constexpr std::uint64_t kLockBeatGapMs = 10'000;
+constexpr std::uint64_t kLockBeatGapMs = 9'000;
 // The watchdog's own loop does nothing else: five seconds is generous.
 constexpr std::uint64_t kWatchdogFirstBeatMs = 15'000;
 constexpr std::uint64_t kWatchdogBeatGapMs = 5'000;
 // A starter that has not handed over its process by then is given up.
 constexpr DWORD kStarterMs = 10'000;
-// Threads started later (the hook's, the drive worker's, a system
-// library's) are guarded at the next sweep: a snapshot of all threads costs
-// a little, so once a second on the lock's tick.
-constexpr std::uint64_t kLockSweepMs = 1'000;
-constexpr std::uint64_t kWatchdogSweepMs = 10'000;
+// Every thread guards itself as it starts (GuardThreadsAtBirth), and the
+// program's own carry the guard from their creation (GuardedThread); the
+// sweep is the backstop for a thread started without the loader's notice. A
+// snapshot lists every thread of the system (under Wine a server query that
+// cost more than all else a waiting lock does), so it runs once a minute.
+constexpr std::uint64_t kLockSweepMs = 60'000;
+constexpr std::uint64_t kWatchdogSweepMs = 60'000;
 // What each side may do with the other's process: wait on it, and end it
 // when it stops answering.
 constexpr DWORD kPartnerRights = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE;
@@ -269,7 +276,9 @@ int RunWatchdog(std::uint64_t lock_process, std::uint64_t unlocked_event, std::u
   for (;;) {
     Beat(hb->watchdog);
     const HANDLE both[2] = {unlocked, lock};
-    const DWORD woke = WaitForMultipleObjects(2, both, FALSE, kBeatMs);
+    // Awake on the very moment the lock's silence would count, not a beat later.
+    const DWORD wait = static_cast<DWORD>(std::min<std::uint64_t>(kBeatMs, lock_beat.DueIn(now)));
+    const DWORD woke = WaitForMultipleObjects(2, both, FALSE, wait);
     if (woke == WAIT_FAILED) return 1;
     now = GetTickCount64();
     if (woke == WAIT_TIMEOUT) {

@@ -141,26 +141,32 @@ TEST(DecideWatchdogStep, HandshakeAndSessionEndWinOverThePolicy) {
 }
 
 TEST(BeatWatch, AStandstillCountsOnlyAfterTheAllowance) {
-  // A new partner has 30 s for its first beat, then 10 s between beats.
+  // A new partner has 30 s for its first beat, then 10 s between beats. A
+  // watcher that sleeps for DueIn wakes on the very millisecond the
+  // standstill counts, not one before.
   const struct {
     const char* what;
     std::uint32_t beat;
     std::uint64_t at;
     bool stalled;
+    std::uint64_t due_in;
   } steps[] = {
-      {"restarted at 0 with the counter at 7", 7, 0, false},
-      {"slow start, still inside the first allowance", 7, 30'000, false},
-      {"first beat", 8, 30'001, false},
-      {"beating", 9, 31'000, false},
-      {"quiet, inside the gap", 9, 41'000, false},
-      {"quiet past the gap: suspended or hung", 9, 41'001, true},
-      {"still stalled", 9, 60'000, true},
-      {"it moves again", 10, 60'500, false},
-      {"a counter that wraps still moves", 0, 61'000, false},
+      {"restarted at 0 with the counter at 7", 7, 0, false, 30'001},
+      {"slow start, still inside the first allowance", 7, 30'000, false, 1},
+      {"first beat", 8, 30'001, false, 10'001},
+      {"beating", 9, 31'000, false, 10'001},
+      {"quiet, inside the gap", 9, 41'000, false, 1},
+      {"quiet past the gap: suspended or hung", 9, 41'001, true, 0},
+      {"still stalled", 9, 60'000, true, 0},
+      {"it moves again", 10, 60'500, false, 10'001},
+      {"a counter that wraps still moves", 0, 61'000, false, 10'001},
   };
   BeatWatch w(30'000, 10'000);
   w.Restart(7, 0);
-  for (const auto& s : steps) EXPECT_EQ(w.Stalled(s.beat, s.at), s.stalled) << s.what;
+  for (const auto& s : steps) {
+    EXPECT_EQ(w.Stalled(s.beat, s.at), s.stalled) << s.what;
+    EXPECT_EQ(w.DueIn(s.at), s.due_in) << s.what;
+  }
 }
 
 TEST(BeatWatch, ANewPartnerThatNeverBeatsIsStalledAfterTheFirstAllowance) {

@@ -129,7 +129,7 @@ def test_a_standard_user_can_neither_end_nor_suspend_them_an_administrator_can(t
     for name, pid in (("lock", lock), ("watchdog", watchdog)):
         got = refusals(session, pid)
         assert all(not r["opened"] and r["error"] == ERROR_ACCESS_DENIED for r in got.values()), (name, got)
-        # A thread started a moment ago is guarded at the next sweep (once a second).
+        # Every thread, also one started a moment ago, is guarded from its birth.
         rig.wait_until(lambda: (lambda t: t["threads"] > 0 and t["opened"] == 0)(
             session.wintool("tryopenthreads", pid, THREAD_SUSPEND_RESUME, "standard")), 10, interval=0.5,
             what=f"every thread of the {name} refusing a standard user's suspend")
