@@ -153,12 +153,13 @@ def test_a_claim_the_service_refuses_from_its_own_lock_ends_that_lock_and_brings
     prog = guarded
     lock_up_and_guarded(prog)
     old = visible_lock(prog)["hwnd"]
-    # The password changes behind the lock: the lock still opens to the one it
-    # read at its start; the service checks the file, refuses, and the lock's
-    # process (about to show the setup window) must not live on unlocked.
+    # The password changes behind the lock: the lock still takes a key made for
+    # the one it read at its start; the service checks the key against the file,
+    # refuses, and the lock's process must not live on unlocked. (The key drive,
+    # not the password: see TYPING_UNDER_WINE.)
     prog.settings_file.write_bytes(settings_bytes("E:", encipher("Other-9x")))
-    call_up_box(prog, "F3", IDC_FORM2_TEXT10)
-    type_text(prog, PASSWORD)
+    prog.drive_folder("E").joinpath("tolvane.com").write_bytes(key_bytes("E:", CIPHER))
+    prog.plug("E")
     lock = rig.wait_until(lambda: (s := visible_lock(prog)) and s["hwnd"] != old and s, 10, interval=0.2,
                           what="a new lock after the refused claim")
     assert lock
@@ -203,7 +204,19 @@ def wait_stays_gone(prog, seconds=3.0):
         time.sleep(0.3)
 
 
-@pytest.mark.parametrize("way", ["key", "password"])
+# Under Wine, a lock the service started (CreateProcessAsUserW from the
+# service's process) gets no call of its low-level keyboard hook: a +hook trace
+# shows the hook installed and never called, also before the lock took only
+# hook-seen keys. Since only keys the hook saw type into the lock, nothing typed
+# reaches such a lock here; on Windows the lock runs on the user's desktop and
+# its hook sees the keyboard (docs/windows-checklist.md). These cases are kept,
+# strict: the day Wine calls the hook there, they pass and must lose the mark.
+TYPING_UNDER_WINE = pytest.mark.xfail(
+    strict=True, raises=TimeoutError,
+    reason="Wine calls no low-level keyboard hook of a process the service started, so no key types into its lock")
+
+
+@pytest.mark.parametrize("way", ["key", pytest.param("password", marks=TYPING_UNDER_WINE)])
 def test_the_task_manager_value_is_set_while_locked_and_gone_after_a_way_out(guarded, way):
     prog = guarded
     lock_up_and_guarded(prog)
@@ -217,6 +230,7 @@ def test_the_task_manager_value_is_set_while_locked_and_gone_after_a_way_out(gua
     assert policy_value(prog.session) is None
 
 
+@TYPING_UNDER_WINE
 def test_the_setup_password_stands_the_service_down(guarded):
     prog = guarded
     lock_up_and_guarded(prog)
@@ -235,8 +249,8 @@ def test_an_administrators_task_manager_value_is_left_alone(guarded):
     # The service guards (the value is not there to show it): it brings the lock back.
     assert kill_everything(prog)["back_ms"] >= 0
     assert policy_value(prog.session) == 0
-    call_up_box(prog, "F2", IDC_FORM2_TEXT9)
-    type_text(prog, PASSWORD)
+    prog.drive_folder("E").joinpath("tolvane.com").write_bytes(key_bytes("E:", CIPHER))
+    prog.plug("E")
     wait_stays_gone(prog, 1.0)
     assert policy_value(prog.session) == 0
 
