@@ -46,7 +46,7 @@ const fs::path& WorkDir() {
     char pattern[] = "/tmp/tolvane-fuzz-XXXXXX";
     const char* made = mkdtemp(pattern);
     if (!made) std::abort();
-    setenv("windir", made, 1);
+    tolvane::SetSettingsFolderForTests(fs::path(made).wstring());
     return fs::path(made);
   }();
   return dir;
